@@ -1,0 +1,345 @@
+// The platform seen by the custom actions.
+//
+// On Windows this is simply the Windows, Windows Installer and service
+// headers. Everywhere else it declares the same narrow (ANSI) subset, with the
+// same names, types, constants and calling convention, so that the action
+// sources compile unchanged against the host stand-in in platform/host.
+#pragma once
+
+#ifdef _WIN32
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#include <msi.h>
+#include <msiquery.h>
+#include <winsvc.h>
+
+#else // host stand-in
+
+#include <cstddef>
+#include <cstdint>
+
+#define WINAPI
+#define CALLBACK
+#define WINAPIV
+
+typedef int BOOL;
+typedef unsigned char BYTE;
+typedef std::uint16_t WORD;
+typedef std::uint32_t DWORD;
+typedef std::uint32_t UINT;
+typedef std::int32_t LONG;
+typedef std::int32_t INT;
+typedef std::int64_t LONGLONG;
+typedef std::uintptr_t ULONG_PTR;
+typedef std::uintptr_t UINT_PTR;
+typedef std::size_t SIZE_T;
+typedef char CHAR;
+typedef char* LPSTR;
+typedef const char* LPCSTR;
+typedef void* LPVOID;
+typedef const void* LPCVOID;
+typedef BYTE* LPBYTE;
+typedef const BYTE* LPCBYTE;
+typedef DWORD* LPDWORD;
+typedef void* HANDLE;
+typedef HANDLE HMODULE;
+typedef HANDLE HINSTANCE;
+typedef DWORD REGSAM;
+typedef LONG LSTATUS;
+typedef DWORD ACCESS_MASK;
+
+#define TRUE 1
+#define FALSE 0
+
+typedef struct HKEY__* HKEY;
+typedef HKEY* PHKEY;
+typedef struct SC_HANDLE__* SC_HANDLE;
+
+typedef std::uint32_t MSIHANDLE;
+typedef int INSTALLSTATE;
+typedef int INSTALLMESSAGE;
+typedef int MSIMODIFY;
+
+typedef union _LARGE_INTEGER {
+    struct {
+        DWORD LowPart;
+        LONG HighPart;
+    } u;
+    LONGLONG QuadPart;
+} LARGE_INTEGER, *PLARGE_INTEGER;
+
+typedef struct _FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+} FILETIME, *LPFILETIME;
+
+typedef struct _SECURITY_ATTRIBUTES {
+    DWORD nLength;
+    LPVOID lpSecurityDescriptor;
+    BOOL bInheritHandle;
+} SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
+
+typedef struct _OVERLAPPED OVERLAPPED, *LPOVERLAPPED;
+
+typedef struct _SERVICE_STATUS {
+    DWORD dwServiceType;
+    DWORD dwCurrentState;
+    DWORD dwControlsAccepted;
+    DWORD dwWin32ExitCode;
+    DWORD dwServiceSpecificExitCode;
+    DWORD dwCheckPoint;
+    DWORD dwWaitHint;
+} SERVICE_STATUS, *LPSERVICE_STATUS;
+
+typedef struct _STARTUPINFOA {
+    DWORD cb;
+    LPSTR lpReserved;
+    LPSTR lpDesktop;
+    LPSTR lpTitle;
+    DWORD dwX;
+    DWORD dwY;
+    DWORD dwXSize;
+    DWORD dwYSize;
+    DWORD dwXCountChars;
+    DWORD dwYCountChars;
+    DWORD dwFillAttribute;
+    DWORD dwFlags;
+    WORD wShowWindow;
+    WORD cbReserved2;
+    LPBYTE lpReserved2;
+    HANDLE hStdInput;
+    HANDLE hStdOutput;
+    HANDLE hStdError;
+} STARTUPINFOA, *LPSTARTUPINFOA;
+
+typedef struct _PROCESS_INFORMATION {
+    HANDLE hProcess;
+    HANDLE hThread;
+    DWORD dwProcessId;
+    DWORD dwThreadId;
+} PROCESS_INFORMATION, *LPPROCESS_INFORMATION;
+
+// Error codes.
+#define ERROR_SUCCESS 0L
+#define NO_ERROR 0L
+#define ERROR_FILE_NOT_FOUND 2L
+#define ERROR_PATH_NOT_FOUND 3L
+#define ERROR_ACCESS_DENIED 5L
+#define ERROR_INVALID_HANDLE 6L
+#define ERROR_NOT_ENOUGH_MEMORY 8L
+#define ERROR_INVALID_DATA 13L
+#define ERROR_OUTOFMEMORY 14L
+#define ERROR_WRITE_FAULT 29L
+#define ERROR_READ_FAULT 30L
+#define ERROR_SHARING_VIOLATION 32L
+#define ERROR_HANDLE_EOF 38L
+#define ERROR_DISK_FULL 112L
+#define ERROR_INVALID_PARAMETER 87L
+#define ERROR_ALREADY_EXISTS 183L
+#define ERROR_MORE_DATA 234L
+#define ERROR_NO_MORE_ITEMS 259L
+#define ERROR_SERVICE_REQUEST_TIMEOUT 1053L
+#define ERROR_SERVICE_ALREADY_RUNNING 1056L
+#define ERROR_SERVICE_DISABLED 1058L
+#define ERROR_SERVICE_DOES_NOT_EXIST 1060L
+#define ERROR_SERVICE_CANNOT_ACCEPT_CTRL 1061L
+#define ERROR_SERVICE_NOT_ACTIVE 1062L
+#define ERROR_SERVICE_EXISTS 1073L
+#define ERROR_SERVICE_MARKED_FOR_DELETE 1072L
+#define ERROR_DLL_INIT_FAILED 1114L
+#define ERROR_BAD_QUERY_SYNTAX 1615L
+#define ERROR_INSTALL_FAILURE 1603L
+#define ERROR_UNKNOWN_FEATURE 1606L
+#define ERROR_FUNCTION_FAILED 1627L
+#define ERROR_SUCCESS_REBOOT_REQUIRED 3010L
+
+// Windows Installer.
+#define INSTALLMESSAGE_INFO 0x04000000
+#define MSIMODIFY_INSERT_TEMPORARY 7
+#define INSTALLSTATE_UNKNOWN (-1)
+#define INSTALLSTATE_ADVERTISED 1
+#define INSTALLSTATE_ABSENT 2
+#define INSTALLSTATE_LOCAL 3
+#define INSTALLSTATE_SOURCE 4
+#define INSTALLSTATE_DEFAULT 5
+#define MSI_NULL_INTEGER ((int)0x80000000)
+
+// Registry.
+#define HKEY_LOCAL_MACHINE ((HKEY)(ULONG_PTR)0x80000002u)
+#define KEY_QUERY_VALUE 0x0001
+#define KEY_SET_VALUE 0x0002
+#define KEY_CREATE_SUB_KEY 0x0004
+#define KEY_ENUMERATE_SUB_KEYS 0x0008
+#define KEY_READ 0x20019
+#define KEY_WRITE 0x20006
+#define KEY_ALL_ACCESS 0xF003F
+#define REG_OPTION_NON_VOLATILE 0
+#define REG_NONE 0
+#define REG_SZ 1
+#define REG_EXPAND_SZ 2
+#define REG_BINARY 3
+#define REG_DWORD 4
+
+// Files.
+#define GENERIC_READ 0x80000000u
+#define GENERIC_WRITE 0x40000000u
+#define FILE_READ_ATTRIBUTES 0x0080
+#define FILE_WRITE_ATTRIBUTES 0x0100
+#define FILE_SHARE_READ 0x1
+#define FILE_SHARE_WRITE 0x2
+#define CREATE_NEW 1
+#define CREATE_ALWAYS 2
+#define OPEN_EXISTING 3
+#define OPEN_ALWAYS 4
+#define TRUNCATE_EXISTING 5
+#define FILE_ATTRIBUTE_NORMAL 0x80
+#define FILE_BEGIN 0
+#define FILE_CURRENT 1
+#define FILE_END 2
+#define INVALID_HANDLE_VALUE ((HANDLE)(LONG_PTR) - 1)
+#define MOVEFILE_REPLACE_EXISTING 0x1
+#define MOVEFILE_WRITE_THROUGH 0x8
+typedef std::intptr_t LONG_PTR;
+
+// Services.
+#define SC_MANAGER_CONNECT 0x0001
+#define SC_MANAGER_CREATE_SERVICE 0x0002
+#define SC_MANAGER_ALL_ACCESS 0xF003F
+#define SERVICE_QUERY_STATUS 0x0004
+#define SERVICE_START 0x0010
+#define SERVICE_STOP 0x0020
+#define SERVICE_ALL_ACCESS 0xF01FF
+#define DELETE 0x00010000
+#define SERVICE_KERNEL_DRIVER 0x1
+#define SERVICE_WIN32_OWN_PROCESS 0x10
+#define SERVICE_AUTO_START 0x2
+#define SERVICE_DEMAND_START 0x3
+#define SERVICE_ERROR_NORMAL 0x1
+#define SERVICE_CONTROL_STOP 0x1
+#define SERVICE_STOPPED 0x1
+#define SERVICE_START_PENDING 0x2
+#define SERVICE_STOP_PENDING 0x3
+#define SERVICE_RUNNING 0x4
+
+// Processes and waiting.
+#define INFINITE 0xFFFFFFFFu
+#define WAIT_OBJECT_0 0x0u
+#define WAIT_TIMEOUT 0x102u
+#define WAIT_FAILED 0xFFFFFFFFu
+#define HEAP_ZERO_MEMORY 0x8
+
+#define DLL_PROCESS_ATTACH 1
+#define DLL_PROCESS_DETACH 0
+
+#define MAX_PATH 260
+
+extern "C" {
+
+// Windows Installer (msi.dll).
+UINT WINAPI MsiGetPropertyA(MSIHANDLE hInstall, LPCSTR szName, LPSTR szValueBuf,
+                            DWORD* pcchValueBuf);
+UINT WINAPI MsiSetPropertyA(MSIHANDLE hInstall, LPCSTR szName, LPCSTR szValue);
+MSIHANDLE WINAPI MsiCreateRecord(UINT cParams);
+UINT WINAPI MsiRecordSetStringA(MSIHANDLE hRecord, UINT iField, LPCSTR szValue);
+UINT WINAPI MsiRecordSetInteger(MSIHANDLE hRecord, UINT iField, int iValue);
+UINT WINAPI MsiRecordGetStringA(MSIHANDLE hRecord, UINT iField, LPSTR szValueBuf,
+                                DWORD* pcchValueBuf);
+int WINAPI MsiRecordGetInteger(MSIHANDLE hRecord, UINT iField);
+UINT WINAPI MsiRecordGetFieldCount(MSIHANDLE hRecord);
+int WINAPI MsiProcessMessage(MSIHANDLE hInstall, INSTALLMESSAGE eMessageType, MSIHANDLE hRecord);
+MSIHANDLE WINAPI MsiGetActiveDatabase(MSIHANDLE hInstall);
+UINT WINAPI MsiDatabaseOpenViewA(MSIHANDLE hDatabase, LPCSTR szQuery, MSIHANDLE* phView);
+UINT WINAPI MsiViewExecute(MSIHANDLE hView, MSIHANDLE hRecord);
+UINT WINAPI MsiViewFetch(MSIHANDLE hView, MSIHANDLE* phRecord);
+UINT WINAPI MsiViewModify(MSIHANDLE hView, MSIMODIFY eModifyMode, MSIHANDLE hRecord);
+UINT WINAPI MsiViewClose(MSIHANDLE hView);
+UINT WINAPI MsiCloseHandle(MSIHANDLE hAny);
+UINT WINAPI MsiCloseAllHandles(void);
+UINT WINAPI MsiSetInstallLevel(MSIHANDLE hInstall, int iInstallLevel);
+UINT WINAPI MsiGetFeatureStateA(MSIHANDLE hInstall, LPCSTR szFeature, INSTALLSTATE* piInstalled,
+                                INSTALLSTATE* piAction);
+UINT WINAPI MsiSetFeatureStateA(MSIHANDLE hInstall, LPCSTR szFeature, INSTALLSTATE iState);
+UINT WINAPI MsiEnumRelatedProductsA(LPCSTR lpUpgradeCode, DWORD dwReserved, DWORD iProductIndex,
+                                    LPSTR lpProductBuf);
+
+// Registry (advapi32).
+LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
+                             PHKEY phkResult);
+LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass,
+                               DWORD dwOptions, REGSAM samDesired,
+                               const LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult,
+                               LPDWORD lpdwDisposition);
+LSTATUS WINAPI RegCreateKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult);
+LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
+                                LPBYTE lpData, LPDWORD lpcbData);
+LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
+                              const BYTE* lpData, DWORD cbData);
+LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey);
+LSTATUS WINAPI RegCloseKey(HKEY hKey);
+
+// Services (advapi32).
+SC_HANDLE WINAPI OpenSCManagerA(LPCSTR lpMachineName, LPCSTR lpDatabaseName,
+                                DWORD dwDesiredAccess);
+SC_HANDLE WINAPI OpenServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, DWORD dwDesiredAccess);
+SC_HANDLE WINAPI CreateServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, LPCSTR lpDisplayName,
+                                DWORD dwDesiredAccess, DWORD dwServiceType, DWORD dwStartType,
+                                DWORD dwErrorControl, LPCSTR lpBinaryPathName,
+                                LPCSTR lpLoadOrderGroup, LPDWORD lpdwTagId,
+                                LPCSTR lpDependencies, LPCSTR lpServiceStartName,
+                                LPCSTR lpPassword);
+BOOL WINAPI StartServiceA(SC_HANDLE hService, DWORD dwNumServiceArgs,
+                          LPCSTR* lpServiceArgVectors);
+BOOL WINAPI ControlService(SC_HANDLE hService, DWORD dwControl, LPSERVICE_STATUS lpServiceStatus);
+BOOL WINAPI QueryServiceStatus(SC_HANDLE hService, LPSERVICE_STATUS lpServiceStatus);
+BOOL WINAPI DeleteService(SC_HANDLE hService);
+BOOL WINAPI CloseServiceHandle(SC_HANDLE hSCObject);
+
+// Files (kernel32).
+HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                          LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
+                          DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
+BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
+                     LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped);
+BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
+                      LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped);
+BOOL WINAPI SetFilePointerEx(HANDLE hFile, LARGE_INTEGER liDistanceToMove,
+                             PLARGE_INTEGER lpNewFilePointer, DWORD dwMoveMethod);
+BOOL WINAPI GetFileSizeEx(HANDLE hFile, PLARGE_INTEGER lpFileSize);
+BOOL WINAPI FlushFileBuffers(HANDLE hFile);
+BOOL WINAPI GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime, LPFILETIME lpLastAccessTime,
+                        LPFILETIME lpLastWriteTime);
+BOOL WINAPI SetFileTime(HANDLE hFile, const FILETIME* lpCreationTime,
+                        const FILETIME* lpLastAccessTime, const FILETIME* lpLastWriteTime);
+BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists);
+BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags);
+BOOL WINAPI DeleteFileA(LPCSTR lpFileName);
+BOOL WINAPI CloseHandle(HANDLE hObject);
+
+// Processes, waiting, timing (kernel32).
+BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
+                           LPSECURITY_ATTRIBUTES lpProcessAttributes,
+                           LPSECURITY_ATTRIBUTES lpThreadAttributes, BOOL bInheritHandles,
+                           DWORD dwCreationFlags, LPVOID lpEnvironment, LPCSTR lpCurrentDirectory,
+                           LPSTARTUPINFOA lpStartupInfo,
+                           LPPROCESS_INFORMATION lpProcessInformation);
+DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
+BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode);
+DWORD WINAPI GetTickCount(void);
+void WINAPI Sleep(DWORD dwMilliseconds);
+
+// Heap and errors (kernel32).
+HANDLE WINAPI GetProcessHeap(void);
+LPVOID WINAPI HeapAlloc(HANDLE hHeap, DWORD dwFlags, SIZE_T dwBytes);
+BOOL WINAPI HeapFree(HANDLE hHeap, DWORD dwFlags, LPVOID lpMem);
+DWORD WINAPI GetLastError(void);
+void WINAPI SetLastError(DWORD dwErrCode);
+
+// Formatting (user32): at most 1024 bytes are written, terminator included.
+int WINAPIV wsprintfA(LPSTR lpOut, LPCSTR lpFmt, ...);
+
+} // extern "C"
+
+#endif // _WIN32

@@ -1,0 +1,46 @@
+// The per-product registry cache of the user's device choices: filled during
+// installation so that a maintenance run can patch the applications with the
+// choices of the first installation, removed on uninstall.
+#include "common/property.h"
+#include "setup/exports.h"
+
+#include <cstring>
+
+using namespace vantor;
+
+namespace {
+
+constexpr const char* kCachedProperties[] = {
+    "DEFAULT_CONVERTER",
+    "DEFAULT_PAR_PORT",
+    "DEFAULT_COM_PORT",
+    "SERIAL_NUMBER",
+};
+
+} // namespace
+
+extern "C" UINT WINAPI CacheProperties(MSIHANDLE installation) {
+    for (const char* name : kCachedProperties) {
+        // A property that cannot be read is cached as the empty text; a value
+        // that cannot be written is skipped and the others still go on.
+        MsiProperty property(installation, name);
+        std::unique_ptr<char[]> value = FetchValue(property);
+        RegistryProperty cached(installation, name);
+        cached.SetValue(value.get(), static_cast<DWORD>(std::strlen(value.get())));
+        cached.Write();
+    }
+    return ERROR_SUCCESS;
+}
+
+extern "C" UINT WINAPI ClearPropertiesCache(MSIHANDLE installation) {
+    RegistryProperty cache(installation);
+    LONG productKey = ERROR_SUCCESS;
+    cache.DeleteKey(&productKey);
+    // The walk always ends on a refused deletion (the company key while other
+    // products are cached, else "SOFTWARE"); the engine would fail the whole
+    // uninstallation on that code. What counts is that the product's key is
+    // gone: deleted now, or not there to begin with.
+    if (productKey == ERROR_SUCCESS || productKey == ERROR_FILE_NOT_FOUND)
+        return ERROR_SUCCESS;
+    return static_cast<UINT>(productKey);
+}
