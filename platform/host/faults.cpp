@@ -1,0 +1,127 @@
+// Call counting, fault injection and the reset of every area.
+#include "platform/host/internal.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace host {
+
+namespace {
+
+struct AreaEntry {
+    const char* name;
+    void (*reset)();
+    int (*openHandles)();
+};
+
+std::vector<AreaEntry>& Areas() {
+    static std::vector<AreaEntry> areas;
+    return areas;
+}
+
+struct NamedFault {
+    std::string api;
+    int nth; // 0: every call
+    DWORD error;
+    int seen = 0;
+};
+
+struct FaultState {
+    std::vector<NamedFault> named;
+    long failAt = 0; // k-th call of any kind, 0: none
+    DWORD failAtError = 0;
+    long calls = 0;
+    long injected = 0;
+    std::vector<std::string> log;
+};
+
+FaultState& Faults() {
+    static FaultState state;
+    return state;
+}
+
+} // namespace
+
+Area::Area(const char* name, void (*reset)(), int (*openHandles)()) {
+    Areas().push_back({name, reset, openHandles});
+}
+
+void Reset() {
+    for (const AreaEntry& area : Areas())
+        area.reset();
+    Faults() = FaultState{};
+}
+
+void FailCall(const std::string& api, int nth, DWORD error) {
+    Faults().named.push_back({api, nth, error});
+}
+
+void FailNthCall(long k, DWORD error) {
+    Faults().failAt = Faults().calls + k;
+    Faults().failAtError = error;
+}
+
+long CallCount() { return Faults().calls; }
+
+void ResetCallCount() {
+    Faults().calls = 0;
+    Faults().log.clear();
+}
+
+const std::vector<std::string>& CallLog() { return Faults().log; }
+
+long FaultsInjected() { return Faults().injected; }
+
+void ClearFaults() {
+    Faults().named.clear();
+    Faults().failAt = 0;
+}
+
+bool ShouldFail(const char* api, DWORD* error) {
+    FaultState& f = Faults();
+    ++f.calls;
+    f.log.emplace_back(api);
+    bool fail = false;
+    DWORD code = 0;
+    if (f.failAt && f.calls == f.failAt) {
+        fail = true;
+        code = f.failAtError;
+    }
+    for (NamedFault& n : f.named) {
+        if (n.api != api)
+            continue;
+        ++n.seen;
+        if (n.nth == 0 || n.seen == n.nth) {
+            fail = true;
+            code = n.error;
+        }
+    }
+    if (fail)
+        ++f.injected;
+    if (error)
+        *error = code;
+    return fail;
+}
+
+int OpenHandles() {
+    int open = 0;
+    for (const AreaEntry& area : Areas())
+        open += area.openHandles ? area.openHandles() : 0;
+    return open;
+}
+
+bool EqualNoCase(const std::string& a, const std::string& b) { return Lower(a) == Lower(b); }
+
+std::string Lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return char(std::tolower(c)); });
+    return text;
+}
+
+std::string HostPath(const char* windowsPath) {
+    std::string path = windowsPath ? windowsPath : "";
+    std::replace(path.begin(), path.end(), '\\', '/');
+    return path;
+}
+
+} // namespace host

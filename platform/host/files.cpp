@@ -1,0 +1,548 @@
+// Files: real files of the host behind Windows file handles, with Windows'
+// sharing, read-only and file-time rules that the host itself lacks.
+#include "platform/host/internal.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace host {
+
+namespace {
+
+struct FileObject : KernelObject {
+    int fd = -1;
+    std::string path;
+    DWORD access = 0;
+    DWORD share = 0;
+    ~FileObject() override {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    const char* Kind() const override { return "file"; }
+};
+
+struct FileState {
+    std::map<std::string, std::uint64_t> creation;
+    std::set<std::string> locked;
+    std::set<std::string> readOnly;
+    long long diskSpace = -1;
+    std::vector<std::string> tempDirs;
+};
+
+FileState& F() {
+    static FileState state;
+    return state;
+}
+
+void ResetFiles() {
+    for (const std::string& dir : F().tempDirs) {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir, ignored);
+    }
+    F() = FileState{};
+}
+
+Area area("files", ResetFiles, [] { return OpenKernelHandles("file"); });
+
+constexpr std::uint64_t kEpochDifference = 11644473600ull; // 1601 to 1970, seconds
+
+std::uint64_t ToFileTime(const timespec& t) {
+    return (std::uint64_t(t.tv_sec) + kEpochDifference) * 10000000ull + std::uint64_t(t.tv_nsec) / 100;
+}
+
+timespec FromFileTime(std::uint64_t ft) {
+    timespec t{};
+    t.tv_sec = time_t(ft / 10000000ull - kEpochDifference);
+    t.tv_nsec = long(ft % 10000000ull) * 100;
+    return t;
+}
+
+std::uint64_t Join(const FILETIME& ft) {
+    return (std::uint64_t(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+}
+
+FILETIME Split(std::uint64_t value) {
+    return FILETIME{DWORD(value & 0xFFFFFFFFu), DWORD(value >> 32)};
+}
+
+std::string Canonical(const std::string& hostPath) {
+    std::error_code ignored;
+    std::filesystem::path p = std::filesystem::weakly_canonical(hostPath, ignored);
+    return p.empty() ? hostPath : p.string();
+}
+
+} // namespace
+
+void SetDiskSpace(long long bytes) { F().diskSpace = bytes; }
+
+std::string MakeTempDir() {
+    char pattern[] = "/tmp/vantor-test-XXXXXX";
+    const char* dir = ::mkdtemp(pattern);
+    if (!dir)
+        std::abort();
+    F().tempDirs.push_back(dir);
+    return dir;
+}
+
+std::string WinPath(const std::string& hostPath) {
+    std::string path = hostPath;
+    for (char& c : path)
+        if (c == '/')
+            c = '\\';
+    return path;
+}
+
+std::string ReadHostFile(const std::string& hostPath) {
+    std::ifstream in(hostPath, std::ios::binary);
+    std::ostringstream data;
+    data << in.rdbuf();
+    return data.str();
+}
+
+void WriteHostFile(const std::string& hostPath, const std::string& data) {
+    std::ofstream out(hostPath, std::ios::binary | std::ios::trunc);
+    out << data;
+}
+
+bool FileExists(const std::string& hostPath) {
+    struct stat st;
+    return ::stat(hostPath.c_str(), &st) == 0;
+}
+
+void SetCreationTime(const std::string& hostPath, std::uint64_t fileTime) {
+    F().creation[Canonical(hostPath)] = fileTime;
+}
+
+std::uint64_t CreationTime(const std::string& hostPath) {
+    auto it = F().creation.find(Canonical(hostPath));
+    if (it != F().creation.end())
+        return it->second;
+    return LastWriteTime(hostPath);
+}
+
+std::uint64_t LastWriteTime(const std::string& hostPath) {
+    struct stat st;
+    return ::stat(hostPath.c_str(), &st) == 0 ? ToFileTime(st.st_mtim) : 0;
+}
+
+std::uint64_t LastAccessTime(const std::string& hostPath) {
+    struct stat st;
+    return ::stat(hostPath.c_str(), &st) == 0 ? ToFileTime(st.st_atim) : 0;
+}
+
+void LockFile(const std::string& hostPath, bool locked) {
+    if (locked)
+        F().locked.insert(Canonical(hostPath));
+    else
+        F().locked.erase(Canonical(hostPath));
+}
+
+void SetReadOnly(const std::string& hostPath, bool readOnly) {
+    if (readOnly)
+        F().readOnly.insert(Canonical(hostPath));
+    else
+        F().readOnly.erase(Canonical(hostPath));
+}
+
+int OpenFileHandles() { return OpenKernelHandles("file"); }
+
+} // namespace host
+
+using namespace host;
+
+namespace {
+
+// Open handles of the stand-in on one file, to apply the sharing rules.
+struct Sharing {
+    bool open = false;
+    bool deniesRead = false;
+    bool deniesWrite = false;
+    bool reading = false;
+    bool writing = false;
+};
+
+std::map<std::string, std::vector<FileObject*>>& ByPath() {
+    static std::map<std::string, std::vector<FileObject*>> byPath;
+    return byPath;
+}
+
+void Forget(FileObject* file) {
+    auto& list = ByPath()[file->path];
+    for (auto it = list.begin(); it != list.end(); ++it) {
+        if (*it == file) {
+            list.erase(it);
+            break;
+        }
+    }
+}
+
+struct TrackedFile : FileObject {
+    ~TrackedFile() override { Forget(this); }
+};
+
+Sharing SharingOf(const std::string& canonical) {
+    Sharing s;
+    for (FileObject* f : ByPath()[canonical]) {
+        s.open = true;
+        s.deniesRead |= !(f->share & FILE_SHARE_READ);
+        s.deniesWrite |= !(f->share & FILE_SHARE_WRITE);
+        s.reading |= (f->access & GENERIC_READ) != 0;
+        s.writing |= (f->access & GENERIC_WRITE) != 0;
+    }
+    return s;
+}
+
+BOOL Fail(DWORD error) {
+    SetLastError(error);
+    return FALSE;
+}
+
+bool ParentExists(const std::string& hostPath) {
+    std::filesystem::path parent = std::filesystem::path(hostPath).parent_path();
+    std::error_code ignored;
+    return parent.empty() || std::filesystem::is_directory(parent, ignored);
+}
+
+} // namespace
+
+extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                                     LPSECURITY_ATTRIBUTES, DWORD dwCreationDisposition, DWORD,
+                                     HANDLE) {
+    DWORD error = 0;
+    if (ShouldFail("CreateFileA", &error)) {
+        SetLastError(FaultError(error, ERROR_ACCESS_DENIED));
+        return INVALID_HANDLE_VALUE;
+    }
+    if (!lpFileName || !*lpFileName) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    const std::string path = HostPath(lpFileName);
+    const std::string canonical = Canonical(path);
+    const bool exists = FileExists(path);
+    const bool wantsRead = dwDesiredAccess & GENERIC_READ;
+    const bool wantsWrite = dwDesiredAccess & GENERIC_WRITE;
+
+    if (F().locked.count(canonical)) {
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return INVALID_HANDLE_VALUE;
+    }
+    Sharing sharing = SharingOf(canonical);
+    // Windows' sharing check, both ways: what this open wants against what the
+    // open handles allow, and what the open handles do against what it allows.
+    if (sharing.open && ((wantsRead && sharing.deniesRead) || (wantsWrite && sharing.deniesWrite) ||
+                         (sharing.reading && !(dwShareMode & FILE_SHARE_READ)) ||
+                         (sharing.writing && !(dwShareMode & FILE_SHARE_WRITE)))) {
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return INVALID_HANDLE_VALUE;
+    }
+    const bool readOnly = F().readOnly.count(canonical) != 0;
+    if (exists && readOnly &&
+        (wantsWrite || dwCreationDisposition == CREATE_ALWAYS ||
+         dwCreationDisposition == TRUNCATE_EXISTING)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+
+    int flags = 0;
+    switch (dwCreationDisposition) {
+    case OPEN_EXISTING:
+        if (!exists) {
+            SetLastError(ParentExists(path) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+            return INVALID_HANDLE_VALUE;
+        }
+        break;
+    case CREATE_NEW:
+        if (exists) {
+            SetLastError(80); // ERROR_FILE_EXISTS
+            return INVALID_HANDLE_VALUE;
+        }
+        flags |= O_CREAT | O_EXCL;
+        break;
+    case CREATE_ALWAYS:
+        flags |= O_CREAT | O_TRUNC;
+        break;
+    case OPEN_ALWAYS:
+        flags |= O_CREAT;
+        break;
+    case TRUNCATE_EXISTING:
+        if (!exists) {
+            SetLastError(ERROR_FILE_NOT_FOUND);
+            return INVALID_HANDLE_VALUE;
+        }
+        flags |= O_TRUNC;
+        break;
+    default:
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (!exists && !ParentExists(path)) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    flags |= (wantsWrite || (flags & O_TRUNC)) ? O_RDWR : O_RDONLY;
+    int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        SetLastError(errno == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (!exists)
+        F().creation.erase(Canonical(path)); // a new file: its creation is now
+    TrackedFile* file = new TrackedFile;
+    file->fd = fd;
+    file->path = Canonical(path);
+    file->access = dwDesiredAccess;
+    file->share = dwShareMode;
+    ByPath()[file->path].push_back(file);
+    SetLastError(exists && (dwCreationDisposition == CREATE_ALWAYS ||
+                            dwCreationDisposition == OPEN_ALWAYS)
+                     ? ERROR_ALREADY_EXISTS
+                     : ERROR_SUCCESS);
+    return NewKernelHandle(file);
+}
+
+extern "C" BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
+                                LPDWORD lpNumberOfBytesRead, LPOVERLAPPED) {
+    DWORD error = 0;
+    if (lpNumberOfBytesRead)
+        *lpNumberOfBytesRead = 0;
+    if (ShouldFail("ReadFile", &error))
+        return Fail(FaultError(error, ERROR_READ_FAULT));
+    FileObject* file = FindKernel<FileObject>(hFile);
+    if (!file)
+        return Fail(ERROR_INVALID_HANDLE);
+    if (!(file->access & GENERIC_READ))
+        return Fail(ERROR_ACCESS_DENIED);
+    DWORD total = 0;
+    char* out = static_cast<char*>(lpBuffer);
+    while (total < nNumberOfBytesToRead) {
+        ssize_t n = ::read(file->fd, out + total, nNumberOfBytesToRead - total);
+        if (n < 0)
+            return Fail(ERROR_READ_FAULT);
+        if (n == 0)
+            break;
+        total += DWORD(n);
+    }
+    if (lpNumberOfBytesRead)
+        *lpNumberOfBytesRead = total;
+    return TRUE;
+}
+
+extern "C" BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
+                                 LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED) {
+    DWORD error = 0;
+    if (lpNumberOfBytesWritten)
+        *lpNumberOfBytesWritten = 0;
+    if (ShouldFail("WriteFile", &error))
+        return Fail(FaultError(error, ERROR_WRITE_FAULT));
+    FileObject* file = FindKernel<FileObject>(hFile);
+    if (!file)
+        return Fail(ERROR_INVALID_HANDLE);
+    if (!(file->access & GENERIC_WRITE))
+        return Fail(ERROR_ACCESS_DENIED);
+    DWORD wanted = nNumberOfBytesToWrite;
+    bool full = false;
+    if (F().diskSpace >= 0 && (long long)wanted > F().diskSpace) {
+        wanted = DWORD(F().diskSpace);
+        full = true;
+    }
+    DWORD total = 0;
+    const char* in = static_cast<const char*>(lpBuffer);
+    while (total < wanted) {
+        ssize_t n = ::write(file->fd, in + total, wanted - total);
+        if (n <= 0)
+            return Fail(ERROR_WRITE_FAULT);
+        total += DWORD(n);
+    }
+    if (F().diskSpace >= 0)
+        F().diskSpace -= total;
+    if (lpNumberOfBytesWritten)
+        *lpNumberOfBytesWritten = total;
+    return full ? Fail(ERROR_DISK_FULL) : TRUE;
+}
+
+extern "C" BOOL WINAPI SetFilePointerEx(HANDLE hFile, LARGE_INTEGER liDistanceToMove,
+                                        PLARGE_INTEGER lpNewFilePointer, DWORD dwMoveMethod) {
+    DWORD error = 0;
+    if (ShouldFail("SetFilePointerEx", &error))
+        return Fail(FaultError(error, ERROR_INVALID_PARAMETER));
+    FileObject* file = FindKernel<FileObject>(hFile);
+    if (!file)
+        return Fail(ERROR_INVALID_HANDLE);
+    int whence = dwMoveMethod == FILE_BEGIN ? SEEK_SET
+                 : dwMoveMethod == FILE_CURRENT ? SEEK_CUR
+                                                : SEEK_END;
+    off_t at = ::lseek(file->fd, off_t(liDistanceToMove.QuadPart), whence);
+    if (at < 0)
+        return Fail(ERROR_INVALID_PARAMETER);
+    if (lpNewFilePointer)
+        lpNewFilePointer->QuadPart = at;
+    return TRUE;
+}
+
+extern "C" BOOL WINAPI GetFileSizeEx(HANDLE hFile, PLARGE_INTEGER lpFileSize) {
+    DWORD error = 0;
+    if (ShouldFail("GetFileSizeEx", &error))
+        return Fail(FaultError(error, ERROR_ACCESS_DENIED));
+    FileObject* file = FindKernel<FileObject>(hFile);
+    if (!file || !lpFileSize)
+        return Fail(ERROR_INVALID_HANDLE);
+    struct stat st;
+    if (::fstat(file->fd, &st) != 0)
+        return Fail(ERROR_ACCESS_DENIED);
+    lpFileSize->QuadPart = st.st_size;
+    return TRUE;
+}
+
+extern "C" BOOL WINAPI FlushFileBuffers(HANDLE hFile) {
+    DWORD error = 0;
+    if (ShouldFail("FlushFileBuffers", &error))
+        return Fail(FaultError(error, ERROR_WRITE_FAULT));
+    FileObject* file = FindKernel<FileObject>(hFile);
+    if (!file)
+        return Fail(ERROR_INVALID_HANDLE);
+    if (!(file->access & GENERIC_WRITE))
+        return Fail(ERROR_ACCESS_DENIED);
+    return TRUE;
+}
+
+extern "C" BOOL WINAPI GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime,
+                                   LPFILETIME lpLastAccessTime, LPFILETIME lpLastWriteTime) {
+    DWORD error = 0;
+    if (ShouldFail("GetFileTime", &error))
+        return Fail(FaultError(error, ERROR_ACCESS_DENIED));
+    FileObject* file = FindKernel<FileObject>(hFile);
+    if (!file)
+        return Fail(ERROR_INVALID_HANDLE);
+    if (lpCreationTime)
+        *lpCreationTime = Split(CreationTime(file->path));
+    if (lpLastAccessTime)
+        *lpLastAccessTime = Split(LastAccessTime(file->path));
+    if (lpLastWriteTime)
+        *lpLastWriteTime = Split(LastWriteTime(file->path));
+    return TRUE;
+}
+
+// A null pointer, or a time of zero, leaves that time unchanged.
+extern "C" BOOL WINAPI SetFileTime(HANDLE hFile, const FILETIME* lpCreationTime,
+                                   const FILETIME* lpLastAccessTime,
+                                   const FILETIME* lpLastWriteTime) {
+    DWORD error = 0;
+    if (ShouldFail("SetFileTime", &error))
+        return Fail(FaultError(error, ERROR_ACCESS_DENIED));
+    FileObject* file = FindKernel<FileObject>(hFile);
+    if (!file)
+        return Fail(ERROR_INVALID_HANDLE);
+    if (!(file->access & (GENERIC_WRITE | FILE_WRITE_ATTRIBUTES)))
+        return Fail(ERROR_ACCESS_DENIED);
+    if (lpCreationTime && Join(*lpCreationTime))
+        F().creation[file->path] = Join(*lpCreationTime);
+    timespec times[2];
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_nsec = UTIME_OMIT;
+    if (lpLastAccessTime && Join(*lpLastAccessTime))
+        times[0] = FromFileTime(Join(*lpLastAccessTime));
+    if (lpLastWriteTime && Join(*lpLastWriteTime))
+        times[1] = FromFileTime(Join(*lpLastWriteTime));
+    if (::futimens(file->fd, times) != 0)
+        return Fail(ERROR_ACCESS_DENIED);
+    return TRUE;
+}
+
+extern "C" BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName,
+                                 BOOL bFailIfExists) {
+    DWORD error = 0;
+    if (ShouldFail("CopyFileA", &error))
+        return Fail(FaultError(error, ERROR_ACCESS_DENIED));
+    if (!lpExistingFileName || !lpNewFileName)
+        return Fail(ERROR_INVALID_PARAMETER);
+    const std::string from = HostPath(lpExistingFileName);
+    const std::string to = HostPath(lpNewFileName);
+    if (!FileExists(from) || std::filesystem::is_directory(from))
+        return Fail(ERROR_FILE_NOT_FOUND);
+    if (F().locked.count(Canonical(from)) || F().locked.count(Canonical(to)) ||
+        SharingOf(Canonical(to)).open)
+        return Fail(ERROR_SHARING_VIOLATION);
+    const bool targetExists = FileExists(to);
+    if (targetExists && bFailIfExists)
+        return Fail(80); // ERROR_FILE_EXISTS
+    if (targetExists && F().readOnly.count(Canonical(to)))
+        return Fail(ERROR_ACCESS_DENIED);
+    if (!ParentExists(to))
+        return Fail(ERROR_PATH_NOT_FOUND);
+    std::error_code failed;
+    std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing,
+                               failed);
+    if (failed)
+        return Fail(ERROR_ACCESS_DENIED);
+    if (!targetExists)
+        F().creation.erase(Canonical(to));
+    return TRUE;
+}
+
+extern "C" BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags) {
+    DWORD error = 0;
+    if (ShouldFail("MoveFileExA", &error))
+        return Fail(FaultError(error, ERROR_ACCESS_DENIED));
+    if (!lpExistingFileName || !lpNewFileName)
+        return Fail(ERROR_INVALID_PARAMETER);
+    const std::string from = HostPath(lpExistingFileName);
+    const std::string to = HostPath(lpNewFileName);
+    const std::string fromKey = Canonical(from);
+    const std::string toKey = Canonical(to);
+    if (!FileExists(from))
+        return Fail(ERROR_FILE_NOT_FOUND);
+    if (F().locked.count(fromKey) || F().locked.count(toKey) || SharingOf(fromKey).open ||
+        SharingOf(toKey).open)
+        return Fail(ERROR_SHARING_VIOLATION);
+    if (FileExists(to)) {
+        if (!(dwFlags & MOVEFILE_REPLACE_EXISTING))
+            return Fail(ERROR_ALREADY_EXISTS);
+        if (F().readOnly.count(toKey))
+            return Fail(ERROR_ACCESS_DENIED);
+    }
+    if (::rename(from.c_str(), to.c_str()) != 0)
+        return Fail(ERROR_ACCESS_DENIED);
+    // The file keeps its own times under its new name.
+    auto created = F().creation.find(fromKey);
+    if (created != F().creation.end()) {
+        std::uint64_t time = created->second;
+        F().creation.erase(created);
+        F().creation[toKey] = time;
+    } else {
+        F().creation.erase(toKey);
+    }
+    if (F().readOnly.erase(fromKey))
+        F().readOnly.insert(toKey);
+    else
+        F().readOnly.erase(toKey);
+    return TRUE;
+}
+
+extern "C" BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
+    DWORD error = 0;
+    if (ShouldFail("DeleteFileA", &error))
+        return Fail(FaultError(error, ERROR_ACCESS_DENIED));
+    if (!lpFileName)
+        return Fail(ERROR_INVALID_PARAMETER);
+    const std::string path = HostPath(lpFileName);
+    const std::string key = Canonical(path);
+    if (!FileExists(path))
+        return Fail(ERROR_FILE_NOT_FOUND);
+    if (F().locked.count(key) || SharingOf(key).open)
+        return Fail(ERROR_SHARING_VIOLATION);
+    if (F().readOnly.count(key))
+        return Fail(ERROR_ACCESS_DENIED);
+    if (::unlink(path.c_str()) != 0)
+        return Fail(ERROR_ACCESS_DENIED);
+    F().creation.erase(key);
+    return TRUE;
+}
