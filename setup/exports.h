@@ -10,4 +10,14 @@ extern "C" {
 UINT WINAPI CacheProperties(MSIHANDLE installation);
 UINT WINAPI ClearPropertiesCache(MSIHANDLE installation);
 
+// choice/converter_choice.cpp
+UINT WINAPI AppendComboBox(MSIHANDLE installation);
+
+// choice/harbor_choice.cpp
+UINT WINAPI PopulateHarborChoices(MSIHANDLE installation);
+UINT WINAPI ConfigureHarbor(MSIHANDLE installation);
+
+// upgrade/related_products.cpp
+UINT WINAPI FrobMajorUpgrade(MSIHANDLE installation);
+
 } // extern "C"

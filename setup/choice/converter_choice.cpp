@@ -1,0 +1,129 @@
+// AppendComboBox: fills the combo box of DEFAULT_CONVERTER at run time.
+#include "setup/choice/converter_choice.h"
+
+#include "common/handles.h"
+#include "common/property.h"
+#include "common/text.h"
+#include "setup/catalogue/catalogue.h"
+#include "setup/exports.h"
+
+#include <cstring>
+#include <string>
+
+using namespace vantor;
+
+namespace {
+
+constexpr const char kComboBoxQuery[] = "SELECT * FROM ComboBox";
+// Columns of a ComboBox row, 1-based as records count them.
+enum ComboBoxColumn : UINT { kProperty = 1, kOrder = 2, kValue = 3, kText = 4 };
+
+void WriteProperty(MSIHANDLE installation, LPCSTR name, const std::string& value) {
+    MsiProperty property(installation, name);
+    property.SetValue(value.c_str(), static_cast<DWORD>(value.size()));
+    property.Write();
+}
+
+// USB devices need the platform's USB support, which Windows has from
+// Windows 2000 (NT 5.0) and Windows 98 (4.10) on.
+bool CanServe(const ConverterInfo& row, std::int32_t versionNT, std::int32_t version9X) {
+    if (row.interfaceClass != kUsbInterfaceClass)
+        return true;
+    if (versionNT != 0 && versionNT < 500)
+        return false;
+    if (version9X != 0 && version9X < 410)
+        return false;
+    return true;
+}
+
+} // namespace
+
+namespace vantor {
+
+// CONVERTER_LIST: decimal ids separated by commas, e.g. "81,3000,7". Runs of
+// commas and commas at either end separate nothing, so no piece is empty; a
+// piece without digits still takes its place (as id 0).
+void ReadConverterList(MSIHANDLE installation, ConverterList& list) {
+    list.count = 0;
+    MsiProperty property(installation, "CONVERTER_LIST");
+    std::unique_ptr<char[]> text = FetchValue(property);
+    const char* p = text.get();
+    while (*p && list.count < ConverterList::kCapacity) {
+        while (*p == ',')
+            ++p;
+        if (!*p)
+            break;
+        // ParseDecimal stops at the comma, so the piece needs no copy.
+        list.ids[list.count++] = ParseDecimal(p);
+        while (*p && *p != ',')
+            ++p;
+    }
+    WriteProperty(installation, "CONVERTER_LIST_COUNT", std::to_string(list.count));
+}
+
+std::int32_t ReadPlatformVersion(MSIHANDLE installation, LPCSTR name) {
+    MsiProperty property(installation, name);
+    std::unique_ptr<char[]> text = FetchValue(property);
+    return ParseDecimal(text.get());
+}
+
+bool SelectOnlyConverter(MSIHANDLE installation, std::int32_t id) {
+    WriteProperty(installation, "DEFAULT_CONVERTER", std::to_string(id));
+    // Level 0 keeps the other drivers features from being installed by default.
+    MsiSetInstallLevel(installation, 0);
+    const ConverterInfo* row = FindConverter(id);
+    // The demonstration source and the network connection have no drivers.
+    if (!row || !*row->feature)
+        return false;
+    INSTALLSTATE installed = INSTALLSTATE_UNKNOWN;
+    INSTALLSTATE action = INSTALLSTATE_UNKNOWN;
+    if (MsiGetFeatureStateA(installation, row->feature, &installed, &action) == ERROR_SUCCESS &&
+        installed == INSTALLSTATE_LOCAL)
+        return true;
+    return MsiSetFeatureStateA(installation, row->feature, INSTALLSTATE_LOCAL) == ERROR_SUCCESS;
+}
+
+} // namespace vantor
+
+extern "C" UINT WINAPI AppendComboBox(MSIHANDLE installation) {
+    MsiHandle database(MsiGetActiveDatabase(installation));
+    MsiHandle view;
+    // Temporary rows go in through the view without executing it.
+    MsiDatabaseOpenViewA(database.get(), kComboBoxQuery, view.put());
+
+    ConverterList list;
+    ReadConverterList(installation, list);
+    const std::int32_t versionNT = ReadPlatformVersion(installation, "VersionNT");
+    const std::int32_t version9X = ReadPlatformVersion(installation, "Version9X");
+
+    MsiHandle record;
+    std::int32_t lastAdded = 0;
+    for (std::size_t i = 0; i < list.count; ++i) {
+        const ConverterInfo* row = FindConverter(list.ids[i]);
+        if (!row || !CanServe(*row, versionNT, version9X))
+            continue;
+        // Order keeps the id's place in the list, gaps and all.
+        record = MsiHandle(MsiCreateRecord(4));
+        MsiRecordSetStringA(record.get(), kProperty, "DEFAULT_CONVERTER");
+        MsiRecordSetInteger(record.get(), kOrder, static_cast<int>(i));
+        MsiRecordSetStringA(record.get(), kValue, std::to_string(row->id).c_str());
+        MsiRecordSetStringA(record.get(), kText, row->displayName);
+        MsiViewModify(view.get(), MSIMODIFY_INSERT_TEMPORARY, record.get());
+        lastAdded = row->id;
+    }
+
+    // A package that offers one converter gets it chosen, also when this
+    // Windows cannot serve it (then "0": no converter). An empty list
+    // chooses nothing.
+    if (list.count == 1)
+        SelectOnlyConverter(installation, lastAdded);
+
+    MsiViewClose(view.get());
+    MsiCloseAllHandles();
+    // Everything this thread opened is closed now; the owners must not close
+    // the numbers again, which the engine may already have handed out anew.
+    record.release();
+    view.release();
+    database.release();
+    return ERROR_SUCCESS;
+}

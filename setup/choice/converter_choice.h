@@ -1,0 +1,32 @@
+// The converter combo box: the converters the package offers that this
+// Windows can serve, and the choice of a single offered converter.
+#pragma once
+
+#include "platform/platform.h"
+
+#include <cstddef>
+#include <cstdint>
+
+namespace vantor {
+
+// The ids of CONVERTER_LIST, in their order; never more than the catalogue
+// has rows.
+struct ConverterList {
+    static constexpr std::size_t kCapacity = 36;
+    std::int32_t ids[kCapacity] = {};
+    std::size_t count = 0;
+};
+
+// Fills the list from CONVERTER_LIST and writes its count into
+// CONVERTER_LIST_COUNT.
+void ReadConverterList(MSIHANDLE installation, ConverterList& list);
+
+// An engine version property (VersionNT, Version9X) as a number; 0 when the
+// property is empty, as the one that does not apply to this Windows is.
+std::int32_t ReadPlatformVersion(MSIHANDLE installation, LPCSTR name);
+
+// Makes id the chosen converter and asks for its drivers feature; true when
+// that feature is or will be installed locally.
+bool SelectOnlyConverter(MSIHANDLE installation, std::int32_t id);
+
+} // namespace vantor

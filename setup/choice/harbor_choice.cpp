@@ -1,0 +1,143 @@
+// The configuration-file choice of the Harbor edition: its alternative
+// configuration files (component rondoconfig) become the rows of the combo
+// box of DEFAULT_HARBOR_CONFIG, and the chosen one is put in place as
+// "tessel.ini".
+#include "common/handles.h"
+#include "common/property.h"
+#include "setup/exports.h"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+using namespace vantor;
+
+namespace {
+
+constexpr const char kConfigFilesQuery[] = "SELECT * FROM File WHERE Component_='rondoconfig'";
+// Columns of a File row.
+enum FileColumn : UINT { kFileName = 3 };
+
+constexpr const char kComboBoxQuery[] = "SELECT * FROM ComboBox";
+enum ComboBoxColumn : UINT { kProperty = 1, kOrder = 2, kValue = 3, kText = 4 };
+
+constexpr const char kTargetName[] = "tessel.ini";
+
+void WriteProperty(MSIHANDLE installation, LPCSTR name, const std::string& value, UINT* result) {
+    MsiProperty property(installation, name);
+    property.SetValue(value.c_str(), static_cast<DWORD>(value.size()));
+    const UINT written = property.Write();
+    if (result)
+        *result = written;
+}
+
+// A FileName value is "SHORT~1.INI|long name.ini" or a single name.
+std::string LongName(const std::string& fileName) {
+    const std::size_t bar = fileName.find('|');
+    return bar == std::string::npos ? fileName : fileName.substr(bar + 1);
+}
+
+// Reads the FileName values of the component's files, in the engine's order.
+// Answers the fetch that ended the scan: ERROR_NO_MORE_ITEMS after the last
+// row, 0 when a row had no name, or the engine's failure.
+UINT ReadConfigNames(MSIHANDLE installation, std::vector<std::string>& names) {
+    MsiHandle database(MsiGetActiveDatabase(installation));
+    MsiHandle view;
+    UINT result = MsiDatabaseOpenViewA(database.get(), kConfigFilesQuery, view.put());
+    if (result == ERROR_SUCCESS)
+        result = MsiViewExecute(view.get(), 0);
+    while (result == ERROR_SUCCESS) {
+        MsiHandle record;
+        result = MsiViewFetch(view.get(), record.put());
+        if (result != ERROR_SUCCESS)
+            break;
+        DWORD length = 0;
+        // A name that cannot be read fails the scan: a file silently left
+        // out would make another file the default.
+        UINT got = MsiRecordGetStringA(record.get(), kFileName, nullptr, &length);
+        if (got != ERROR_SUCCESS && got != ERROR_MORE_DATA) {
+            result = got;
+            break;
+        }
+        if (length == 0)
+            break; // a nameless row ends the list
+        std::string name(length + 1, '\0');
+        DWORD size = length + 1;
+        got = MsiRecordGetStringA(record.get(), kFileName, &name[0], &size);
+        if (got != ERROR_SUCCESS) {
+            result = got;
+            break;
+        }
+        name.resize(std::strlen(name.c_str()));
+        names.push_back(std::move(name));
+    }
+    MsiViewClose(view.get());
+    MsiCloseAllHandles();
+    view.release();
+    database.release();
+    return result;
+}
+
+// NUM_CONFIGS: ERROR_FILE_NOT_FOUND when there is no file, else the write's code.
+UINT WriteConfigCount(MSIHANDLE installation, std::size_t count) {
+    if (count < 1)
+        return ERROR_FILE_NOT_FOUND;
+    UINT result = ERROR_SUCCESS;
+    WriteProperty(installation, "NUM_CONFIGS", std::to_string(count), &result);
+    return result;
+}
+
+// One combo-box row for the file at position; the first file is the default.
+void AddConfigChoice(MSIHANDLE installation, const std::string& longName, int position) {
+    if (position == 0)
+        WriteProperty(installation, "DEFAULT_HARBOR_CONFIG", longName, nullptr);
+    MsiHandle database(MsiGetActiveDatabase(installation));
+    MsiHandle view;
+    MsiDatabaseOpenViewA(database.get(), kComboBoxQuery, view.put());
+    MsiHandle record(MsiCreateRecord(4));
+    if (record) {
+        const std::string text = longName.substr(0, longName.find('.'));
+        MsiRecordSetStringA(record.get(), kProperty, "DEFAULT_HARBOR_CONFIG");
+        MsiRecordSetInteger(record.get(), kOrder, position);
+        MsiRecordSetStringA(record.get(), kValue, longName.c_str());
+        MsiRecordSetStringA(record.get(), kText, text.c_str());
+        MsiViewModify(view.get(), MSIMODIFY_INSERT_TEMPORARY, record.get());
+    }
+    MsiViewClose(view.get());
+    MsiCloseAllHandles();
+    record.release();
+    view.release();
+    database.release();
+}
+
+} // namespace
+
+extern "C" UINT WINAPI PopulateHarborChoices(MSIHANDLE installation) {
+    std::vector<std::string> names;
+    const UINT scan = ReadConfigNames(installation, names);
+    if (scan != ERROR_NO_MORE_ITEMS)
+        return scan;
+    const UINT counted = WriteConfigCount(installation, names.size());
+    if (counted != ERROR_SUCCESS)
+        return counted;
+    for (std::size_t p = 0; p < names.size(); ++p)
+        AddConfigChoice(installation, LongName(names[p]), static_cast<int>(p));
+    return ERROR_SUCCESS;
+}
+
+// CustomActionData: the full path of the chosen configuration file, whole.
+extern "C" UINT WINAPI ConfigureHarbor(MSIHANDLE installation) {
+    MsiProperty data(installation, "CustomActionData");
+    std::unique_ptr<char[]> source = FetchValue(data);
+    if (!*source.get())
+        return ERROR_FILE_NOT_FOUND;
+    // The target sits beside the source; a bare name resolves against the
+    // current directory, as the file system does.
+    const std::string path = source.get();
+    const std::size_t slash = path.rfind('\\');
+    const std::string target =
+        (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + kTargetName;
+    // A failed copy leaves any earlier tessel.ini as it was.
+    CopyFileA(path.c_str(), target.c_str(), FALSE);
+    return ERROR_SUCCESS;
+}
