@@ -1,6 +1,7 @@
 #include "common/property.h"
 #include "host_fixture.h"
 #include "setup/exports.h"
+#include "sweep.h"
 
 #include <string>
 
@@ -177,5 +178,31 @@ TEST_F(CacheTest, DeleteKeyWalkEndsOnTheRefusedDeletion) {
     EXPECT_EQ(last.DeleteKey(), LONG(ERROR_ACCESS_DENIED)) << "SOFTWARE refuses";
     EXPECT_FALSE(host::KeyExists(kCompany));
 }
+
+} // namespace
+
+namespace {
+
+void CachedChoices(SweepScene&) {
+    host::SetProperty("ProductCode", kProduct);
+    host::SetProperty("DEFAULT_CONVERTER", "3001");
+    host::SetProperty("DEFAULT_COM_PORT", "3");
+    host::SetProperty("SERIAL_NUMBER", "AB123");
+}
+
+VANTOR_SWEEP(CacheProperties, "four choices", CachedChoices, {0});
+VANTOR_SWEEP(ClearPropertiesCache, "one product cached",
+             [](SweepScene& scene) {
+                 CachedChoices(scene);
+                 host::SetRegString(kProductKey, "DEFAULT_CONVERTER", "3001");
+             },
+             {ERROR_INSTALL_FAILURE, ERROR_ACCESS_DENIED});
+VANTOR_SWEEP(ClearPropertiesCache, "two products cached",
+             [](SweepScene& scene) {
+                 CachedChoices(scene);
+                 host::SetRegString(kProductKey, "DEFAULT_CONVERTER", "3001");
+                 host::SetRegString(kCompany + "\\" + kOther, "DEFAULT_CONVERTER", "1");
+             },
+             {ERROR_INSTALL_FAILURE, ERROR_ACCESS_DENIED});
 
 } // namespace
