@@ -2,6 +2,7 @@
 #include "setup/choice/converter_choice.h"
 #include "setup/exports.h"
 #include "host_fixture.h"
+#include "sweep.h"
 
 #include <algorithm>
 #include <climits>
@@ -349,19 +350,24 @@ TEST_F(ConverterChoiceTest, EngineRefusalsAreNotReported) {
     }
 }
 
-TEST_F(ConverterChoiceTest, AnyFailedPlatformCallLeavesNoHandleOpen) {
-    for (long k = 1;; ++k) {
-        host::Reset();
-        session = host::OpenSession();
-        Scene();
-        host::SetProperty("CONVERTER_LIST", "81");
-        host::SetProperty("VersionNT", "501");
-        host::FailNthCall(k);
-        EXPECT_EQ(AppendComboBox(session), 0u) << "call " << k;
-        EXPECT_EQ(host::OpenHandles(), 0) << "call " << k;
-        if (host::FaultsInjected() == 0)
-            break; // every call has been failed once
-    }
-}
+} // namespace
+
+namespace {
+
+VANTOR_SWEEP(AppendComboBox, "single USB converter",
+             [](SweepScene&) {
+                 host::AddTable("ComboBox", {"Property", "Order", "Value", "Text"}, 2);
+                 host::AddFeature("Drivers_UL81");
+                 host::SetProperty("CONVERTER_LIST", "81");
+                 host::SetProperty("VersionNT", "501");
+             },
+             {0});
+VANTOR_SWEEP(AppendComboBox, "three converters",
+             [](SweepScene&) {
+                 host::AddTable("ComboBox", {"Property", "Order", "Value", "Text"}, 2);
+                 host::SetProperty("CONVERTER_LIST", "81,7,10");
+                 host::SetProperty("Version9X", "410");
+             },
+             {0});
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "setup/exports.h"
 #include "host_fixture.h"
+#include "sweep.h"
 
 #include <algorithm>
 #include <optional>
@@ -145,17 +146,6 @@ TEST_F(HarborChoiceTest, EngineFailuresAreReportedBeforeAnythingIsWritten) {
     }
 }
 
-TEST_F(HarborChoiceTest, AnyFailedPlatformCallLeavesNoHandleOpen) {
-    for (long k = 1;; ++k) {
-        Scene({"A|a.ini", "b.ini"});
-        host::FailNthCall(k);
-        PopulateHarborChoices(session);
-        EXPECT_EQ(host::OpenHandles(), 0) << "call " << k;
-        if (host::FaultsInjected() == 0)
-            break;
-    }
-}
-
 class ConfigureHarborTest : public HostTest {
   protected:
     void SetUp() override {
@@ -220,5 +210,32 @@ TEST_F(ConfigureHarborTest, NoPathGivesFileNotFound) {
         EXPECT_EQ(host::ReadHostFile(dir + "/tessel.ini"), "[harbor]\nmode=old\n") << c.what;
     }
 }
+
+} // namespace
+
+namespace {
+
+VANTOR_SWEEP(PopulateHarborChoices, "two configuration files",
+             [](SweepScene&) {
+                 using host::Field;
+                 host::AddTable("File", {"File", "Component_", "FileName"});
+                 host::AddTable("ComboBox", {"Property", "Order", "Value", "Text"}, 2);
+                 host::AddRow("File", {Field::Text("a"), Field::Text("rondoconfig"),
+                                       Field::Text("FIRST~1.INI|first.cfg.ini")});
+                 host::AddRow("File", {Field::Text("b"), Field::Text("rondoconfig"),
+                                       Field::Text("second.ini")});
+             },
+             {ERROR_INVALID_HANDLE, ERROR_INVALID_PARAMETER, ERROR_BAD_QUERY_SYNTAX,
+              ERROR_FUNCTION_FAILED});
+VANTOR_SWEEP(ConfigureHarbor, "replace tessel.ini",
+             [](SweepScene& scene) {
+                 const std::string dir = host::MakeTempDir();
+                 host::WriteHostFile(dir + "/second.ini", "mode=2\n");
+                 host::WriteHostFile(dir + "/tessel.ini", "mode=old\n");
+                 host::SetProperty("CustomActionData", host::WinPath(dir + "/second.ini"));
+                 host::SetDeferred(true);
+                 scene.watchedFiles = {dir + "/tessel.ini", dir + "/second.ini"};
+             },
+             {ERROR_FILE_NOT_FOUND});
 
 } // namespace

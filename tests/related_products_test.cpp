@@ -1,6 +1,7 @@
 #include "setup/exports.h"
 #include "setup/upgrade/related_products.h"
 #include "host_fixture.h"
+#include "sweep.h"
 
 #include <cctype>
 #include <cstring>
@@ -198,5 +199,17 @@ TEST_F(FrobMajorUpgradeTest, EngineFailuresKeepWhatWasListed) {
         EXPECT_EQ(host::GetProperty("ACTIONPROPERTY"), c.expected) << c.what;
     }
 }
+
+} // namespace
+
+namespace {
+
+VANTOR_SWEEP(FrobMajorUpgrade, "table row and engine products",
+             [](SweepScene&) {
+                 host::SetProperty("UpgradeCode", RelatedProductTable[0].upgradeCode);
+                 host::AddRelatedProduct(RelatedProductTable[0].upgradeCode, Product(1));
+                 host::AddRelatedProduct(RelatedProductTable[0].upgradeCode, Product(2));
+             },
+             {0});
 
 } // namespace
