@@ -108,6 +108,19 @@ TEST_F(HarborChoiceTest, ListsComponentFilesAsChoices) {
     }
 }
 
+TEST_F(HarborChoiceTest, ClosesOnlyTheHandlesItOpened) {
+    Scene({"a.ini", "b.ini"});
+    host::ResetCallCount();
+    EXPECT_EQ(PopulateHarborChoices(session), 0u);
+    const auto& calls = host::CallLog();
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "MsiCloseAllHandles"), 0)
+        << "it would close the installation handle too under Wine";
+    // Scan: database, view, two fetched records; then database, view and
+    // record for each of the two rows.
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "MsiCloseHandle"), 10);
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "MsiViewClose"), 3);
+}
+
 TEST_F(HarborChoiceTest, EngineFailuresAreReportedBeforeAnythingIsWritten) {
     struct Case {
         const char* what;

@@ -118,12 +118,8 @@ extern "C" UINT WINAPI AppendComboBox(MSIHANDLE installation) {
     if (list.count == 1)
         SelectOnlyConverter(installation, lastAdded);
 
+    // Each handle is closed by its owner never with MsiCloseAllHandles, which
+    // under Wine also closes the installation handle the engine passed in.
     MsiViewClose(view.get());
-    MsiCloseAllHandles();
-    // Everything this thread opened is closed now; the owners must not close
-    // the numbers again, which the engine may already have handed out anew.
-    record.release();
-    view.release();
-    database.release();
     return ERROR_SUCCESS;
 }

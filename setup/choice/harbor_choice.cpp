@@ -71,10 +71,10 @@ UINT ReadConfigNames(MSIHANDLE installation, std::vector<std::string>& names) {
         name.resize(std::strlen(name.c_str()));
         names.push_back(std::move(name));
     }
+    // Handles are closed by their owners, never with MsiCloseAllHandles:
+    // Wine's engine makes the installation handle on the action's thread,
+    // and closing it would fail every later property write of the action.
     MsiViewClose(view.get());
-    MsiCloseAllHandles();
-    view.release();
-    database.release();
     return result;
 }
 
@@ -104,10 +104,6 @@ void AddConfigChoice(MSIHANDLE installation, const std::string& longName, int po
         MsiViewModify(view.get(), MSIMODIFY_INSERT_TEMPORARY, record.get());
     }
     MsiViewClose(view.get());
-    MsiCloseAllHandles();
-    record.release();
-    view.release();
-    database.release();
 }
 
 } // namespace
