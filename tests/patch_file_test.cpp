@@ -85,6 +85,16 @@ TEST_F(PatchFileTest, WindowEdges) {
         {"two records: the first wins", 30000, {15000, 400}, true, 400},
         {"two records in one window", 5000, {100, 200}, true, 100},
         {"no record", 30000, {}, false, 0},
+        // The file is read in pieces of kPatchReadSize: records across a seam.
+        {"ending at the first piece's end",
+         300000,
+         {kPatchReadSize - 34},
+         true,
+         kPatchReadSize - 34},
+        {"across the first seam", 300000, {kPatchReadSize - 17}, true, kPatchReadSize - 17},
+        {"marker split by the seam", 300000, {kPatchReadSize - 6}, true, kPatchReadSize - 6},
+        {"at the second piece's start", 300000, {kPatchReadSize}, true, kPatchReadSize},
+        {"across the second seam", 300000, {2 * kPatchReadSize - 1}, true, 2 * kPatchReadSize - 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -43,18 +43,25 @@ static_assert(offsetof(PatchInfo, version) == 32, "version at 32");
 // The marker with its zero byte: all 12 bytes must match.
 constexpr char kPatchMarker[12] = "patch_info3";
 constexpr std::size_t kPatchRecordSize = sizeof(PatchInfo);
-// The file is read through one window; successive windows overlap by one
-// record, so a record starting at any examined position lies wholly in the
-// window that examines it.
+// Records are looked for in windows of 10000 bytes whose starts move by 9966,
+// so that successive windows overlap by one record: every position whose
+// whole record lies in the file is examined once, in file order, and the
+// first match wins. The file itself is read as a stream in aligned pieces of
+// 128 KiB, carrying the last 33 bytes of each piece into the next, which
+// examines exactly the same positions in the same order: reads of 10000
+// bytes at unaligned offsets cost the operating system several times the
+// copy itself. The buffer is the same size whatever the file's.
 constexpr DWORD kPatchWindowSize = 10000;
 constexpr DWORD kPatchWindowStep = kPatchWindowSize - kPatchRecordSize; // 9966
+constexpr DWORD kPatchReadSize = 128 * 1024;
 
 // A cleared record carrying the marker.
 PatchInfo EmptyPatchInfo();
 
-// Finds the first record at or after file position from, in windows starting
-// at from, from + 9966, ... A position matches only when its 12 bytes are the
-// marker and the whole 34-byte record lies inside the file. On a match, *at
+// Finds the first record at or after file position from. A position matches
+// only when its 12 bytes are the marker and the whole 34-byte record lies
+// inside the file (fileSize): a marker too near the end is no record, so
+// nothing is ever written past the end. On a match, *at
 // gets its position and *found (when given) its bytes. False without a match
 // or when the file cannot be read.
 bool FindPatchRecord(HANDLE file, LONGLONG fileSize, LONGLONG from, LONGLONG* at,
