@@ -2,6 +2,7 @@
 #include "patch_test_support.h"
 #include "setup/exports.h"
 #include "setup/patch/executable_patcher.h"
+#include "sweep.h"
 
 #include <functional>
 #include <optional>
@@ -461,6 +462,35 @@ TEST_F(PatchActionTest, EveryFailingCall) {
         }
     }
 }
+
+// For the fault-injection sweep: a repair that finds no cache. Every value
+// whose read can fail then already has its fallback in the clean run
+// (converter 100, port 0, empty serial number), and a failed read of
+// REINSTALLMODE makes it a first installation without a converter: the
+// application ends either as shipped or as the clean run leaves it.
+void RepairWithoutCache(SweepScene& scene, const char* file) {
+    const std::string dir = host::MakeTempDir();
+    const std::string app = dir + "/" + file;
+    host::WriteHostFile(app, AppImage(3000, {kRecordAt}));
+    scene.watchedFiles.push_back(app);
+    host::SetProperty("ProductCode", kProductCode);
+    host::SetProperty("CustomActionData",
+                      "X" + host::WinPath(dir) + "\\|X|X6.1.7|X2|X3|X1031|XAB123|Xomus");
+    host::SetDeferred(true);
+}
+
+#define PATCH_SWEEP(action, file)                                                                  \
+    VANTOR_SWEEP(action, "repair without cache",                                                   \
+                 [](SweepScene& scene) { RepairWithoutCache(scene, file); }, {})
+PATCH_SWEEP(RondoApplyPatchInfo, "rondo32.exe");
+PATCH_SWEEP(RondoDemoApplyPatchInfo, "RONDOdemo.exe");
+PATCH_SWEEP(FathomApplyPatchInfo, "fathom.exe");
+PATCH_SWEEP(QuillApplyPatchInfo, "quill.exe");
+PATCH_SWEEP(LarchApplyPatchInfo, "larch32.exe");
+PATCH_SWEEP(TernApplyPatchInfo, "TERN32.exe");
+PATCH_SWEEP(RondoApplyPatchInfoHarbor, "Solvane CMS.exe");
+PATCH_SWEEP(RondoApplyPatchInfoMistral, "Corvid Vigilo.exe");
+PATCH_SWEEP(SableApplyPatchInfo, "sable32.exe");
 
 TEST(PatchCorrectionTest, OnlyLayoutOneIsCorrected) {
     struct Case {
