@@ -10,6 +10,17 @@ extern "C" {
 UINT WINAPI CacheProperties(MSIHANDLE installation);
 UINT WINAPI ClearPropertiesCache(MSIHANDLE installation);
 
+// patch/patch_actions.cpp
+UINT WINAPI RondoApplyPatchInfo(MSIHANDLE installation);
+UINT WINAPI RondoDemoApplyPatchInfo(MSIHANDLE installation);
+UINT WINAPI FathomApplyPatchInfo(MSIHANDLE installation);
+UINT WINAPI QuillApplyPatchInfo(MSIHANDLE installation);
+UINT WINAPI LarchApplyPatchInfo(MSIHANDLE installation);
+UINT WINAPI TernApplyPatchInfo(MSIHANDLE installation);
+UINT WINAPI RondoApplyPatchInfoHarbor(MSIHANDLE installation);
+UINT WINAPI RondoApplyPatchInfoMistral(MSIHANDLE installation);
+UINT WINAPI SableApplyPatchInfo(MSIHANDLE installation);
+
 // choice/converter_choice.cpp
 UINT WINAPI AppendComboBox(MSIHANDLE installation);
 

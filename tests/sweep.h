@@ -11,6 +11,7 @@
 #include "platform/host/control.h"
 
 #include <functional>
+#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
@@ -27,6 +28,12 @@ struct SweepCase {
     std::function<void(SweepScene&)> setup; // runs on a fresh stand-in
     std::set<UINT> allowed;                 // results a faulted run may give
 };
+
+// gtest would otherwise print a case as its raw bytes, padding included,
+// which valgrind reports as uninitialised reads.
+inline void PrintTo(const SweepCase& c, std::ostream* os) {
+    *os << c.action << " / " << c.scenario;
+}
 
 std::vector<SweepCase>& SweepCases();
 

@@ -33,6 +33,7 @@ struct FaultState {
     long calls = 0;
     long injected = 0;
     std::vector<std::string> log;
+    bool keepLog = true;
 };
 
 FaultState& Faults() {
@@ -61,16 +62,26 @@ void FailNthCall(long k, DWORD error) {
     Faults().failAtError = error;
 }
 
-long CallCount() { return Faults().calls; }
+long CallCount() {
+    return Faults().calls;
+}
 
 void ResetCallCount() {
     Faults().calls = 0;
     Faults().log.clear();
 }
 
-const std::vector<std::string>& CallLog() { return Faults().log; }
+const std::vector<std::string>& CallLog() {
+    return Faults().log;
+}
 
-long FaultsInjected() { return Faults().injected; }
+void KeepCallLog(bool keep) {
+    Faults().keepLog = keep;
+}
+
+long FaultsInjected() {
+    return Faults().injected;
+}
 
 void ClearFaults() {
     Faults().named.clear();
@@ -80,7 +91,8 @@ void ClearFaults() {
 bool ShouldFail(const char* api, DWORD* error) {
     FaultState& f = Faults();
     ++f.calls;
-    f.log.emplace_back(api);
+    if (f.keepLog)
+        f.log.emplace_back(api);
     bool fail = false;
     DWORD code = 0;
     if (f.failAt && f.calls == f.failAt) {
@@ -110,7 +122,9 @@ int OpenHandles() {
     return open;
 }
 
-bool EqualNoCase(const std::string& a, const std::string& b) { return Lower(a) == Lower(b); }
+bool EqualNoCase(const std::string& a, const std::string& b) {
+    return Lower(a) == Lower(b);
+}
 
 std::string Lower(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),

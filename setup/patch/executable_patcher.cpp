@@ -1,0 +1,238 @@
+#include "setup/patch/executable_patcher.h"
+
+#include "common/property.h"
+#include "common/text.h"
+#include "setup/catalogue/catalogue.h"
+
+#include <cstring>
+
+namespace vantor {
+
+namespace {
+
+// The record holds the international dialling code of the installation
+// language's country. English (United States) carries the United Kingdom's
+// 44 and Czech the old 42: the applications expect exactly these.
+struct CountryCode {
+    std::uint16_t lcid;
+    std::uint16_t code;
+};
+constexpr CountryCode kCountryCodes[] = {
+    {1029, 42},  // Czech
+    {1031, 49},  // German, Germany
+    {1033, 44},  // English, United States
+    {1034, 34},  // Spanish, Spain
+    {1036, 33},  // French, France
+    {1040, 39},  // Italian, Italy
+    {1041, 81},  // Japanese
+    {1053, 46},  // Swedish, Sweden
+    {2067, 32},  // Dutch, Belgium
+    {2070, 351}, // Portuguese, Portugal
+};
+
+// Numbers in the record are 16-bit: only the low 16 bits of a parsed number
+// count, also for the tests on zero and the table lookups.
+std::uint16_t Low16(long long value) {
+    return static_cast<std::uint16_t>(value & 0xFFFF);
+}
+
+// One "%d" of the version text: white space, an optional sign, digits.
+bool ReadVersionPart(const char*& p, long long* part) {
+    const char* q = p;
+    while (*q == ' ' || *q == '\t' || *q == '\n' || *q == '\v' || *q == '\f' || *q == '\r')
+        ++q;
+    bool negative = false;
+    if (*q == '+' || *q == '-')
+        negative = (*q++ == '-');
+    if (*q < '0' || *q > '9')
+        return false;
+    long long value = 0;
+    for (; *q >= '0' && *q <= '9'; ++q) {
+        if (value < 1000000000LL) // beyond this the low 16 bits mean nothing anyway
+            value = value * 10 + (*q - '0');
+    }
+    *part = negative ? -value : value;
+    p = q;
+    return true;
+}
+
+// "major.minor.build" as major * 1000 + minor * 10 + build. Numbers that are
+// missing count as 0 ("6.1" is 6010); text after the build number is ignored.
+long long VersionNumber(const char* text) {
+    long long parts[3] = {0, 0, 0};
+    const char* p = text;
+    for (int i = 0; i < 3; ++i) {
+        if (i > 0) {
+            if (*p != '.')
+                break;
+            ++p;
+        }
+        if (!ReadVersionPart(p, &parts[i]))
+            break;
+    }
+    return parts[0] * 1000 + parts[1] * 10 + parts[2];
+}
+
+} // namespace
+
+ExecutablePatcher::ExecutablePatcher(MSIHANDLE installation, LPCSTR executablePath)
+    : installation(installation), executablePath(executablePath), record(EmptyPatchInfo()),
+      maintenance(0) {
+    DeferredProperty reinstallMode(installation, "REINSTALLMODE");
+    UINT readResult = ERROR_SUCCESS;
+    std::unique_ptr<char[]> mode = FetchValue(reinstallMode, &readResult);
+    if (readResult == ERROR_SUCCESS)
+        maintenance = mode[0] != '\0' ? 1 : 0;
+}
+
+std::unique_ptr<char[]> ExecutablePatcher::ReadChoice(LPCSTR name, UINT* readResult) {
+    if (maintenance) {
+        RegistryProperty cached(installation, name);
+        return FetchValue(cached, readResult);
+    }
+    DeferredProperty deferred(installation, name);
+    return FetchValue(deferred, readResult);
+}
+
+PatchInfo* ExecutablePatcher::CollectPatchValues(int layoutVersion) {
+    if (ReadConverterId() != ERROR_SUCCESS || LookupConverterCode(layoutVersion) != ERROR_SUCCESS ||
+        ReadPort() != ERROR_SUCCESS || ReadCountryCode() != ERROR_SUCCESS ||
+        ReadSerialNumber() != ERROR_SUCCESS || ReadVersion() != ERROR_SUCCESS)
+        return nullptr;
+    return &record;
+}
+
+UINT ExecutablePatcher::ReadConverterId() {
+    UINT readResult = ERROR_SUCCESS;
+    std::unique_ptr<char[]> value = ReadChoice("DEFAULT_CONVERTER", &readResult);
+    // A converter that cannot be read at all (a maintenance run that finds
+    // no cache) is taken as id 100.
+    converterId = readResult == ERROR_SUCCESS ? Low16(ParseDecimal(value.get())) : 100;
+    return ERROR_SUCCESS;
+}
+
+UINT ExecutablePatcher::LookupConverterCode(int layoutVersion) {
+    const ConverterInfo* row = FindConverter(converterId);
+    if (!row)
+        return ERROR_INSTALL_FAILURE;
+    record.converterCode = Low16(ConverterCode(*row, layoutVersion));
+    return ERROR_SUCCESS;
+}
+
+UINT ExecutablePatcher::ReadPort() {
+    if (converterId == 0)
+        return ERROR_INSTALL_FAILURE;
+    const ConverterInfo* row = FindConverter(converterId);
+    if (!row) {
+        record.port = 1;
+        return ERROR_SUCCESS;
+    }
+    LPCSTR name = nullptr;
+    switch (row->portKind) {
+    case kSerialPort:
+        name = "DEFAULT_COM_PORT";
+        break;
+    case kParallelPort:
+        name = "DEFAULT_PAR_PORT";
+        break;
+    case kUsbPort:
+    case kNoLocalPort:
+        record.port = 0;
+        return ERROR_SUCCESS;
+    default:
+        record.port = 1;
+        return ERROR_SUCCESS;
+    }
+    UINT readResult = ERROR_SUCCESS;
+    std::unique_ptr<char[]> value = ReadChoice(name, &readResult);
+    if (readResult != ERROR_SUCCESS)
+        return ERROR_SUCCESS; // the cleared record's 0
+    // Port numbers start at 1: no usable number means the first port.
+    const std::uint16_t port = Low16(ParseDecimal(value.get()));
+    record.port = port ? port : 1;
+    return ERROR_SUCCESS;
+}
+
+UINT ExecutablePatcher::ReadCountryCode() {
+    // The language is the installation's own, never a cached choice.
+    DeferredProperty language(installation, "ProductLanguage");
+    UINT readResult = ERROR_SUCCESS;
+    std::unique_ptr<char[]> value = FetchValue(language, &readResult);
+    if (readResult != ERROR_SUCCESS)
+        return readResult;
+    const std::uint16_t lcid = Low16(ParseDecimal(value.get()));
+    if (lcid == 0)
+        return ERROR_INSTALL_FAILURE;
+    for (const CountryCode& row : kCountryCodes) {
+        if (row.lcid == lcid) {
+            record.countryCode = row.code;
+            return ERROR_SUCCESS;
+        }
+    }
+    return ERROR_INSTALL_FAILURE;
+}
+
+UINT ExecutablePatcher::ReadSerialNumber() {
+    UINT readResult = ERROR_SUCCESS;
+    std::unique_ptr<char[]> value = ReadChoice("SERIAL_NUMBER", &readResult);
+    // Opaque text, copied as it is. Eight characters fill the field without a
+    // terminator; a longer serial number keeps its first eight.
+    const char* text = readResult == ERROR_SUCCESS ? value.get() : "";
+    const std::size_t length = std::strlen(text);
+    const std::size_t room = sizeof record.serialNumber;
+    std::memcpy(record.serialNumber, text, length < room ? length + 1 : room);
+    return ERROR_SUCCESS;
+}
+
+UINT ExecutablePatcher::ReadVersion() {
+    DeferredProperty productVersion(installation, "ProductVersion");
+    UINT readResult = ERROR_SUCCESS;
+    std::unique_ptr<char[]> value = FetchValue(productVersion, &readResult);
+    if (readResult != ERROR_SUCCESS)
+        return readResult;
+    // Pre-release builds are versioned "alpha" and carry version 0.
+    if (std::strcmp(value.get(), "alpha") == 0)
+        return ERROR_SUCCESS;
+    record.version = Low16(VersionNumber(value.get()));
+    return record.version ? ERROR_SUCCESS : ERROR_INSTALL_FAILURE;
+}
+
+int ExecutablePatcher::WritePatch() {
+    if (converterId == 0)
+        return 1;
+    return WritePatchRecord(executablePath, record) ? 1 : 0;
+}
+
+void ApplyLayoutCorrections(PatchInfo& record, int layoutVersion) {
+    if (layoutVersion != 1)
+        return;
+    // Applications of layout 1 know the USB scope 3000 family as 3200.
+    if (record.converterCode == 3000)
+        record.converterCode = 3200;
+    // ... and recognise the demonstration source by its serial number.
+    if (record.converterCode == 99)
+        std::memcpy(record.serialNumber, "DEMO", 5);
+}
+
+UINT ApplyPatchInfo(MSIHANDLE installation, LPCSTR executableName, int layoutVersion) {
+    DeferredProperty installDir(installation, "INSTALLDIR");
+    UINT readResult = ERROR_SUCCESS;
+    std::unique_ptr<char[]> directory = FetchValue(installDir, &readResult);
+    if (readResult != ERROR_SUCCESS || directory[0] == '\0')
+        return ERROR_SUCCESS;
+    // INSTALLDIR ends with its separator, as the engine forms directories.
+    const std::size_t directoryLength = std::strlen(directory.get());
+    const std::size_t nameLength = std::strlen(executableName);
+    std::unique_ptr<char[]> path(new char[directoryLength + nameLength + 1]);
+    std::memcpy(path.get(), directory.get(), directoryLength);
+    std::memcpy(path.get() + directoryLength, executableName, nameLength + 1);
+
+    ExecutablePatcher patcher(installation, path.get());
+    if (PatchInfo* record = patcher.CollectPatchValues(layoutVersion)) {
+        ApplyLayoutCorrections(*record, layoutVersion);
+        patcher.WritePatch();
+    }
+    return ERROR_SUCCESS;
+}
+
+} // namespace vantor
