@@ -1,0 +1,175 @@
+# The package tier for one bitness: the demo products installed, repaired and
+# removed by Wine's msiexec, checked through the verbose log and the registry
+# of the prefix. Usage: tier.sh x64|x86
+set -uo pipefail
+ARCH=$1
+ROOT=$(cd "$(dirname "$0")/../.." && pwd)
+source "$ROOT/e2e/lib/wine.sh"
+source "$ROOT/e2e/lib/check.sh"
+source "$ROOT/e2e/lib/products.sh"
+
+TIER="package $ARCH"
+DEMO=$(winpath "$(package_path "$ARCH" demo)")
+COMPANION=$(winpath "$(package_path "$ARCH" companion)")
+LOGS=$WINE_DIR/package-$ARCH-logs
+CHOICES="DEFAULT_CONVERTER=3001 DEFAULT_COM_PORT=3 DEFAULT_PAR_PORT=1 SERIAL_NUMBER=AB123"
+VIEW=$(reg_view "$ARCH")
+CACHED=$'DEFAULT_COM_PORT=3\nDEFAULT_CONVERTER=3001\nDEFAULT_PAR_PORT=1\nSERIAL_NUMBER=AB123'
+
+# msi STEP ARGS...: msiexec with a log at $LOGS/STEP.log; sets RC and LOG.
+msi() {
+    LOG=$LOGS/$1.log
+    shift
+    RC=$(msiexec_rc "$LOG" /qn "$@")
+}
+
+# reg ARGS...: a change to the registry that a case relies on.
+reg_do() { "$WINE" reg "$@" /reg:$VIEW </dev/null >/dev/null 2>&1 || fail "setup: reg $*"; }
+
+# Every case starts with nothing installed and no cache.
+INSTALLED=()
+install() { # step package [properties...]
+    local step=$1 package=$2
+    shift 2
+    msi "$step" /i "$package" "$@"
+    [ "$RC" = 0 ] && INSTALLED+=("$package")
+}
+uninstall() { # step package
+    local package kept=()
+    msi "$1" /x "$2"
+    [ "$RC" = 0 ] || return 0
+    for package in "${INSTALLED[@]}"; do
+        [ "$package" = "$2" ] || kept+=("$package")
+    done
+    INSTALLED=("${kept[@]}")
+}
+reset_state() {
+    local package
+    for package in "${INSTALLED[@]}"; do
+        msiexec_rc "$LOGS/reset.log" /qn /x "$package" >/dev/null
+    done
+    INSTALLED=()
+    "$WINE" reg delete "HKLM\\$COMPANY_KEY" /f /reg:$VIEW </dev/null >/dev/null 2>&1
+    return 0
+}
+
+case_install_caches_the_choices() {
+    install install "$DEMO" $CHOICES
+    expect_eq "msiexec install" 0 "$RC"
+    expect_eq "SetVantorDeferredData" 1 "$(action_result "$LOG" SetVantorDeferredData)"
+    expect_eq "CacheProperties" 1 "$(action_result "$LOG" CacheProperties)"
+    expect_eq "ClearPropertiesCache" "not run" "$(action_result "$LOG" ClearPropertiesCache)"
+    expect_eq "cache after install" "$CACHED" "$(cache_of "$ARCH" "$DEMO_CODE")"
+    [ -f "$(installed_file "$ARCH" "Vantor Demo")" ] || fail "the product's file is not installed"
+}
+
+case_install_caches_an_empty_serial_number() {
+    install install-no-serial "$DEMO" DEFAULT_CONVERTER=12 DEFAULT_COM_PORT=2
+    expect_eq "msiexec install" 0 "$RC"
+    expect_eq "cache after install" \
+        $'DEFAULT_COM_PORT=2\nDEFAULT_CONVERTER=12\nDEFAULT_PAR_PORT=\nSERIAL_NUMBER=' \
+        "$(cache_of "$ARCH" "$DEMO_CODE")"
+}
+
+case_repair_caches_the_new_choices() {
+    install install "$DEMO" $CHOICES
+    msi repair /i "$DEMO" REINSTALL=ALL REINSTALLMODE=vomus \
+        DEFAULT_CONVERTER=3002 DEFAULT_COM_PORT=4 DEFAULT_PAR_PORT=2 SERIAL_NUMBER=CD456
+    expect_eq "msiexec repair" 0 "$RC"
+    expect_eq "CacheProperties" 1 "$(action_result "$LOG" CacheProperties)"
+    expect_eq "ClearPropertiesCache" "not run" "$(action_result "$LOG" ClearPropertiesCache)"
+    expect_eq "cache after repair" \
+        $'DEFAULT_COM_PORT=4\nDEFAULT_CONVERTER=3002\nDEFAULT_PAR_PORT=2\nSERIAL_NUMBER=CD456' \
+        "$(cache_of "$ARCH" "$DEMO_CODE")"
+}
+
+case_uninstall_removes_the_product_and_company_keys() {
+    install install "$DEMO" $CHOICES
+    uninstall uninstall "$DEMO"
+    expect_eq "msiexec uninstall" 0 "$RC"
+    expect_eq "ClearPropertiesCache" 1 "$(action_result "$LOG" ClearPropertiesCache)"
+    expect_eq "CacheProperties" "not run" "$(action_result "$LOG" CacheProperties)"
+    expect_eq "cache after uninstall" "(no key)" "$(cache_of "$ARCH" "$DEMO_CODE")"
+    key_exists "$ARCH" "$COMPANY_KEY" && fail "the company key is still there"
+}
+
+case_uninstall_keeps_the_companion_product_cache() {
+    install install "$DEMO" $CHOICES
+    install install-companion "$COMPANION" DEFAULT_CONVERTER=7 DEFAULT_COM_PORT=5
+    expect_eq "msiexec install companion" 0 "$RC"
+    uninstall uninstall "$DEMO"
+    expect_eq "msiexec uninstall" 0 "$RC"
+    expect_eq "ClearPropertiesCache" 1 "$(action_result "$LOG" ClearPropertiesCache)"
+    expect_eq "demo cache" "(no key)" "$(cache_of "$ARCH" "$DEMO_CODE")"
+    expect_eq "companion cache" $'DEFAULT_COM_PORT=5\nDEFAULT_CONVERTER=7\nDEFAULT_PAR_PORT=\nSERIAL_NUMBER=' \
+        "$(cache_of "$ARCH" "$COMPANION_CODE")"
+    uninstall uninstall-companion "$COMPANION"
+    expect_eq "msiexec uninstall companion" 0 "$RC"
+    key_exists "$ARCH" "$COMPANY_KEY" && fail "the company key is still there after the last product"
+}
+
+case_uninstall_keeps_a_key_it_does_not_own() {
+    local foreign='{5A0E2D61-7C3B-4F4B-9D2E-1B6A7C8D9EF0}'
+    install install "$DEMO" $CHOICES
+    reg_do add "HKLM\\$COMPANY_KEY\\$foreign" /v SERIAL_NUMBER /d ZZ9 /f
+    uninstall uninstall "$DEMO"
+    expect_eq "msiexec uninstall" 0 "$RC"
+    expect_eq "demo cache" "(no key)" "$(cache_of "$ARCH" "$DEMO_CODE")"
+    expect_eq "foreign key" "SERIAL_NUMBER=ZZ9" "$(cache_of "$ARCH" "$foreign")"
+}
+
+case_uninstall_without_a_cache_succeeds() {
+    install install "$DEMO" $CHOICES
+    reg_do delete "HKLM\\$COMPANY_KEY" /f
+    uninstall uninstall "$DEMO"
+    expect_eq "msiexec uninstall" 0 "$RC"
+    expect_eq "ClearPropertiesCache" 1 "$(action_result "$LOG" ClearPropertiesCache)"
+    [ ! -e "$(installed_file "$ARCH" "Vantor Demo")" ] || fail "the product's file is still there"
+}
+
+case_uninstall_fails_when_the_cache_cannot_be_removed() {
+    install install "$DEMO" $CHOICES
+    # A subkey makes the product key undeletable.
+    reg_do add "HKLM\\$COMPANY_KEY\\$DEMO_CODE\\Pinned" /f
+    msi uninstall-refused /x "$DEMO"
+    expect_eq "msiexec uninstall" 1603 "$RC"
+    # A failed action ends with "Return value 3" on Windows, 0 under Wine.
+    expect_in "ClearPropertiesCache result" '^(0|3)$' "$(action_result "$LOG" ClearPropertiesCache)"
+    [ -f "$(installed_file "$ARCH" "Vantor Demo")" ] || fail "the failed removal did not roll back"
+    expect_eq "cache kept" "$CACHED" "$(cache_of "$ARCH" "$DEMO_CODE")"
+    reg_do delete "HKLM\\$COMPANY_KEY\\$DEMO_CODE\\Pinned" /f
+    uninstall uninstall "$DEMO"
+    expect_eq "msiexec uninstall after unpinning" 0 "$RC"
+}
+
+CASES=$(declare -F | sed -n 's/^declare -f \(case_.*\)/\1/p')
+
+skip_all() { # reason
+    CASES_SKIPPED=$(wc -w <<<"$CASES")
+    summary "$TIER" "$1"
+    exit 0
+}
+
+reason=$(wine_usable) || give_up "$TIER" "$reason"
+for package in demo companion; do
+    [ -f "$(package_path "$ARCH" $package)" ] ||
+        give_up "$TIER" "missing $(package_path "$ARCH" $package) (run ./run build)"
+done
+if [ "$ARCH" = x86 ] && ! wine32_loader_runs; then skip_all "this machine cannot execute 32-bit code"; fi
+wine_prefix "package-$ARCH" || give_up "$TIER" "cannot make a Wine prefix"
+trap wine_stop EXIT
+reason=$(can_run_bitness "$ARCH")
+case $? in
+    0) ;;
+    1) skip_all "$reason" ;;
+    *) give_up "$TIER" "$reason" ;;
+esac
+rm -rf "$LOGS" && mkdir -p "$LOGS"
+
+for case in $CASES; do
+    reset_state
+    run_case "$case"
+    [ "$CASE_FAILED" = 0 ] || echo "  (logs: $LOGS)"
+done
+summary "$TIER"
+[ "$CASES_FAILED" = 0 ]
