@@ -2,9 +2,11 @@
 # ./run demo: the demo product installed, reported on and removed again, in a
 # fresh Wine prefix kept at build/wine/demo-<arch> for a look afterwards.
 #
-# The report is a list of sections, one function each (report_*); a new part
-# of the system adds its function and names it in INSTALL_REPORT or
-# REMOVE_REPORT.
+# The report is a list of sections, one function each (report_*). Each part
+# of the system brings its own in e2e/demo.d/NN-name.sh, which adds its
+# functions to the lists below: BEFORE_REPORT (before the installation),
+# INSTALL_REPORT, REPAIR_REPORT, REMOVE_REPORT, and EXTRA_STEPS (whole steps
+# of their own, run after the repair and before the removal).
 #
 # Settings (environment): VANTOR_DEMO_ARCH, x64 (default) or x86.
 set -uo pipefail
@@ -16,7 +18,12 @@ ARCH=${VANTOR_DEMO_ARCH:-x64}
 MSI=$(package_path "$ARCH" demo)
 CHOICES="DEFAULT_CONVERTER=3001 DEFAULT_COM_PORT=3 DEFAULT_PAR_PORT=1 SERIAL_NUMBER=AB123"
 
+REPAIR_CHOICES="DEFAULT_CONVERTER=12 DEFAULT_COM_PORT=4 DEFAULT_PAR_PORT=2 SERIAL_NUMBER=CD456"
+
+BEFORE_REPORT=()
 INSTALL_REPORT=(report_actions report_action_log report_cache report_files)
+REPAIR_REPORT=(report_actions report_action_log report_cache)
+EXTRA_STEPS=()
 REMOVE_REPORT=(report_actions report_action_log report_cache report_company_key)
 
 section() { printf '\n  -- %s\n' "$1"; }
@@ -76,6 +83,10 @@ step() { # title log msiexec-arguments...
     [ "$rc" = 0 ]
 }
 
+for part in "$ROOT"/e2e/demo.d/*.sh; do
+    [ -f "$part" ] && source "$part"
+done
+
 if ! reason=$(wine_usable); then
     echo "demo: $reason"
     exit 1
@@ -93,8 +104,17 @@ LOGS=$WINE_DIR/demo-$ARCH-logs
 rm -rf "$LOGS" && mkdir -p "$LOGS"
 status=0
 
+for report in "${BEFORE_REPORT[@]}"; do "$report"; done
+
 step "install ($CHOICES)" "$LOGS/install.log" /i "$(winpath "$MSI")" $CHOICES || status=1
 for report in "${INSTALL_REPORT[@]}"; do "$report"; done
+
+# A repair with other choices: the choices cached at installation win.
+step "repair ($REPAIR_CHOICES)" "$LOGS/repair.log" /i "$(winpath "$MSI")" REINSTALL=ALL \
+    REINSTALLMODE=vomus $REPAIR_CHOICES || status=1
+for report in "${REPAIR_REPORT[@]}"; do "$report"; done
+
+for extra in "${EXTRA_STEPS[@]}"; do "$extra" || status=1; done
 
 step "uninstall" "$LOGS/uninstall.log" /x "$(winpath "$MSI")" || status=1
 for report in "${REMOVE_REPORT[@]}"; do "$report"; done
