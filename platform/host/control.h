@@ -73,7 +73,8 @@ struct Field {
     }
 };
 using Row = std::vector<Field>;
-void AddTable(const std::string& name, const std::vector<std::string>& columns, int keyColumns = 1);
+void AddTable(const std::string& name, const std::vector<std::string>& columns,
+              int keyColumns = 1);
 void AddRow(const std::string& table, const Row& row);
 bool HasTable(const std::string& name);
 struct TableRow {
@@ -115,7 +116,7 @@ int OpenRegistryKeys();
 // ---------------------------------------------------------------- files
 // Files are real files of the host; paths given to the platform functions may
 // use "\\", which stands for "/". A temporary folder for one test:
-std::string MakeTempDir();                        // host path, ends without "/"
+std::string MakeTempDir(); // host path, ends without "/"
 std::string WinPath(const std::string& hostPath); // "/" -> "\\"
 std::string ReadHostFile(const std::string& hostPath);
 void WriteHostFile(const std::string& hostPath, const std::string& data);
