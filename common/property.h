@@ -63,7 +63,7 @@ class DeferredProperty final : public IProperty {
   private:
     LPCSTR name_;
     std::unique_ptr<char[]> value_;
-    DWORD size_ = 0; // never set
+    [[maybe_unused]] DWORD size_ = 0; // never set
     MSIHANDLE installation_;
 };
 

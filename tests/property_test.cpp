@@ -10,7 +10,9 @@ using namespace vantor;
 namespace {
 
 // Reads a property through the two-call rule, as every caller does.
-std::string Fetch(IProperty& property) { return FetchValue(property).get(); }
+std::string Fetch(IProperty& property) {
+    return FetchValue(property).get();
+}
 
 // Copies out what the object holds now, without reading the store again.
 std::string Held(IProperty& property) {
@@ -193,11 +195,20 @@ TEST(ParseDecimal, ReadsADecimalPrefix) {
         const char* text;
         int expected;
     } cases[] = {
-        {"3001", 3001},        {"  42", 42},           {"\t+7", 7},
-        {"-5", -5},            {"12abc", 12},          {"abc", 0},
-        {"", 0},               {nullptr, 0},           {"- 5", 0},
-        {"99999999999", INT_MAX}, {"-99999999999", INT_MIN}, {"2147483648", INT_MAX},
-        {"-2147483648", INT_MIN}, {"1,2", 1},
+        {"3001", 3001},
+        {"  42", 42},
+        {"\t+7", 7},
+        {"-5", -5},
+        {"12abc", 12},
+        {"abc", 0},
+        {"", 0},
+        {nullptr, 0},
+        {"- 5", 0},
+        {"99999999999", INT_MAX},
+        {"-99999999999", INT_MIN},
+        {"2147483648", INT_MAX},
+        {"-2147483648", INT_MIN},
+        {"1,2", 1},
     };
     for (const auto& c : cases)
         EXPECT_EQ(ParseDecimal(c.text), c.expected) << (c.text ? c.text : "(null)");

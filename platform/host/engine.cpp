@@ -85,7 +85,7 @@ MSIHANDLE NewHandle(Object object) {
 }
 
 bool AnsweredInDeferred(const std::string& name) {
-    return name == "CustomActionData" || name == "ProductCode" || name == "UserSID";
+    return name == "CustomActionData" || name == "ProductCode";
 }
 
 // Copies text out as the engine does: *size is the room in characters; with
