@@ -359,3 +359,28 @@ TEST_F(ConfigLanguageTest, MissingFileAndUnreadableCreationTime) {
 }
 
 } // namespace
+
+#include "sweep.h"
+
+namespace {
+
+void ConfigFor(SweepScene& scene, const char* lcid) {
+    const std::string config = host::MakeTempDir() + "/Rondo.exe.config";
+    host::WriteHostFile(
+        config,
+        Lf({"<configuration>", "  <appSettings>", "    <add key=\"Language\" value=\"fr-FR\"/>",
+            "    <add key=\"Port\" value=\"COM1\"/>", "  </appSettings>", "</configuration>"}));
+    host::SetCreationTime(config, kCreated);
+    host::SetProperty("CustomActionData", host::WinPath(config) + "|" + lcid);
+    host::SetDeferred(true);
+    // The temporary copy must never be left behind either.
+    scene.watchedFiles = {config, config + ".tmp"};
+}
+
+VANTOR_SWEEP(SetConfigLanguage, "German", [](SweepScene& scene) { ConfigFor(scene, "1031"); },
+             {ERROR_ACCESS_DENIED, ERROR_INSTALL_FAILURE});
+VANTOR_SWEEP(SetConfigLanguage, "English removes only",
+             [](SweepScene& scene) { ConfigFor(scene, "1033"); },
+             {ERROR_ACCESS_DENIED, ERROR_INSTALL_FAILURE});
+
+} // namespace

@@ -209,3 +209,23 @@ TEST_F(DriverPackageTest, HeapFailures) {
 }
 
 } // namespace
+
+#include "sweep.h"
+
+namespace {
+
+void ToolInstalled(SweepScene& scene) {
+    const std::string dir = host::MakeTempDir() + "/Program Files/Vantor";
+    std::filesystem::create_directories(dir + "/System");
+    host::WriteHostFile(dir + "/System/dpinst.exe", "MZ fixture");
+    host::SetProperty("CustomActionData", "X" + host::WinPath(dir) + "\\|X3|X2.1.0");
+    host::SetDeferred(true);
+    host::SetExitCode(0x40000001);
+    scene.watchedFiles = {dir + "/System/dpinst.exe"};
+}
+
+VANTOR_SWEEP(DIFxInstall, "restart asked", ToolInstalled, {ERROR_INSTALL_FAILURE});
+VANTOR_SWEEP(WinUsbUninstall, "restart asked", ToolInstalled, {ERROR_INSTALL_FAILURE});
+VANTOR_SWEEP(VantorppUninstall, "restart asked", ToolInstalled, {ERROR_INSTALL_FAILURE});
+
+} // namespace

@@ -355,3 +355,40 @@ TEST_F(LegacyDriverTest, AutoLaunchServiceParameters) {
 }
 
 } // namespace
+
+#include "sweep.h"
+
+namespace {
+
+void Registered(const char* name, DWORD state) {
+    host::AddService(name, SERVICE_KERNEL_DRIVER, state);
+    host::SetRegString(EventLogKey(name), "EventMessageFile", "old");
+}
+
+VANTOR_SWEEP(InstallKappaSys, "not registered", [](SweepScene&) {}, {ERROR_INSTALL_FAILURE});
+VANTOR_SWEEP(InstallKappaSys, "start pending, then running",
+             [](SweepScene&) {
+                 Registered("kappa", SERVICE_STOPPED);
+                 host::ScriptServiceStatus("kappa", {host::Status(SERVICE_START_PENDING, 1, 20000),
+                                                     host::Status(SERVICE_START_PENDING, 2, 20000),
+                                                     host::Status(SERVICE_RUNNING)});
+             },
+             {ERROR_INSTALL_FAILURE});
+VANTOR_SWEEP(UninstallKappaSys, "running",
+             [](SweepScene&) { Registered("kappa", SERVICE_RUNNING); }, {ERROR_INSTALL_FAILURE});
+VANTOR_SWEEP(InstallVantorSys, "stopped",
+             [](SweepScene&) { Registered("vantor", SERVICE_STOPPED); }, {ERROR_INSTALL_FAILURE});
+VANTOR_SWEEP(UninstallVantorSys, "stop pending",
+             [](SweepScene&) {
+                 Registered("vantor", SERVICE_RUNNING);
+                 host::ScriptServiceStatus("vantor", {host::Status(SERVICE_STOP_PENDING, 0, 3000),
+                                                      host::Status(SERVICE_STOP_PENDING, 0, 3000),
+                                                      host::Status(SERVICE_STOPPED)});
+             },
+             {ERROR_INSTALL_FAILURE});
+VANTOR_SWEEP(UninstallVantorSys, "not registered", [](SweepScene&) {}, {ERROR_INSTALL_FAILURE});
+VANTOR_SWEEP(StartVantorAutoLauchService, "stopped",
+             [](SweepScene&) { host::AddService("Vantor Auto Launch Service"); },
+             {ERROR_INSTALL_FAILURE});
+
+} // namespace
