@@ -185,10 +185,12 @@ FILETIME ReadCreationTime(LPCSTR path) {
 }
 
 UINT RewriteAppSettings(LPCSTR path, LPCSTR cultureName) {
-    // Other readers may look at the file meanwhile; nobody may change it
-    // under the copy.
-    FileHandle config(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    // Write access is asked up front although the file is only read: a file
+    // that may not be changed (read-only, or refused by its folder) is turned
+    // away before any copy exists. Other readers may look at the file
+    // meanwhile; nobody may change it under the copy.
+    FileHandle config(CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!config)
         return ERROR_ACCESS_DENIED;
     const std::string temporary = std::string(path) + ".tmp";
