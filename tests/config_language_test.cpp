@@ -196,6 +196,18 @@ TEST_F(ConfigLanguageTest, VeryLongLinesSurviveWhole) {
               Crlf({longOutside, "<appSettings>", kGerman, longSetting, "</appSettings>"}));
 }
 
+TEST_F(ConfigLanguageTest, ManyShortLines) {
+    std::string input = "<appSettings>\n";
+    std::string expected = "<appSettings>\r\n" + kGerman + "\r\n";
+    for (int i = 0; i < 400000; ++i) {
+        input += i % 2 ? "a\n" : "b\r\n";
+        expected += i % 2 ? "a\r\n" : "b\r\n";
+    }
+    host::WriteHostFile(config, input);
+    ASSERT_EQ(RunFor("1031"), 0u);
+    EXPECT_EQ(host::ReadHostFile(config), expected);
+}
+
 TEST_F(ConfigLanguageTest, ActionWritesLanguageAndKeepsCreationTime) {
     host::WriteHostFile(
         config, Lf({"<appSettings>", "<add key=\"Language\" value=\"en-US\"/>", "</appSettings>"}));

@@ -52,23 +52,25 @@ class LineReader {
     // False at the end of the file, and when reading fails (failed() tells).
     bool Next(std::string* line) {
         for (;;) {
-            std::size_t feed = pending_.find('\n', scanned_);
+            const std::size_t feed = pending_.find('\n', scanned_);
             if (feed != std::string::npos) {
-                std::size_t end = (feed > 0 && pending_[feed - 1] == '\r') ? feed - 1 : feed;
-                line->assign(pending_, 0, end);
-                pending_.erase(0, feed + 1);
-                scanned_ = 0;
+                const std::size_t end =
+                    (feed > start_ && pending_[feed - 1] == '\r') ? feed - 1 : feed;
+                line->assign(pending_, start_, end - start_);
+                start_ = scanned_ = feed + 1;
                 return true;
             }
-            scanned_ = pending_.size();
             if (atEnd_) {
-                if (pending_.empty())
+                if (start_ == pending_.size())
                     return false;
-                line->swap(pending_);
-                pending_.clear();
-                scanned_ = 0;
+                line->assign(pending_, start_, std::string::npos);
+                start_ = scanned_ = pending_.size();
                 return true;
             }
+            // Lines already handed out go before more is read, once per chunk.
+            pending_.erase(0, start_);
+            start_ = 0;
+            scanned_ = pending_.size();
             DWORD got = 0;
             if (!ReadFile(file_, chunk_.data(), kChunk, &got, nullptr)) {
                 failed_ = true;
@@ -85,6 +87,7 @@ class LineReader {
     HANDLE file_;
     std::vector<char> chunk_;
     std::string pending_;
+    std::size_t start_ = 0;   // where the next line begins in pending_
     std::size_t scanned_ = 0; // pending_ up to here holds no line feed
     bool atEnd_ = false;
     bool failed_ = false;
