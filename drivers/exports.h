@@ -4,4 +4,11 @@
 
 #include "platform/platform.h"
 
-extern "C" {} // extern "C"
+extern "C" {
+
+// driver_package.cpp
+UINT WINAPI DIFxInstall(MSIHANDLE installation);
+UINT WINAPI WinUsbUninstall(MSIHANDLE installation);
+UINT WINAPI VantorppUninstall(MSIHANDLE installation);
+
+} // extern "C"

@@ -31,4 +31,16 @@ UINT WINAPI ConfigureHarbor(MSIHANDLE installation);
 // upgrade/related_products.cpp
 UINT WINAPI FrobMajorUpgrade(MSIHANDLE installation);
 
+// language/config_language.cpp
+UINT WINAPI SetConfigLanguage(MSIHANDLE installation);
+
+// services/legacy_driver.cpp
+UINT WINAPI InstallKappaSys(MSIHANDLE installation);
+UINT WINAPI UninstallKappaSys(MSIHANDLE installation);
+UINT WINAPI InstallVantorSys(MSIHANDLE installation);
+UINT WINAPI UninstallVantorSys(MSIHANDLE installation);
+
+// services/auto_launch.cpp
+UINT WINAPI StartVantorAutoLauchService(MSIHANDLE installation);
+
 } // extern "C"

@@ -149,4 +149,76 @@ int OpenHandles();
 // call count and fault injection go on. Reset() turns it back on.
 void KeepCallLog(bool keep);
 
+// ---------------------------------------------------------------- services
+// The service control manager. A service is stopped until started; a start
+// runs it at once, unless a start refusal is set. Tests may script what
+// QueryServiceStatus and ControlService report: each answer takes the next
+// status of the script, and the last one stays.
+struct ServiceInfo {
+    std::string name;
+    std::string displayName;
+    std::string binaryPath;
+    DWORD type = SERVICE_WIN32_OWN_PROCESS;
+    DWORD startType = SERVICE_DEMAND_START;
+    DWORD errorControl = SERVICE_ERROR_NORMAL;
+    DWORD createAccess = 0;          // access asked by CreateServiceA (0: added by a test)
+    bool createOptionalsNull = true; // group, tag, dependencies, account, password
+    DWORD state = SERVICE_STOPPED;   // the service's own state, scripts aside
+    bool markedForDelete = false;
+    int startRequests = 0; // StartServiceA calls, accepted or not
+    int stopControls = 0;  // SERVICE_CONTROL_STOP sent, accepted or not
+};
+void AddService(const std::string& name, DWORD type = SERVICE_WIN32_OWN_PROCESS,
+                DWORD state = SERVICE_STOPPED);
+// Registered services only: a deleted one is gone once no handle holds it.
+std::optional<ServiceInfo> GetService(const std::string& name);
+// A service object even after deletion (the last one of that name).
+std::optional<ServiceInfo> LastService(const std::string& name);
+SERVICE_STATUS Status(DWORD state, DWORD checkPoint = 0, DWORD waitHint = 0);
+void ScriptServiceStatus(const std::string& name, const std::vector<SERVICE_STATUS>& statuses);
+// StartServiceA / ControlService refuse with this code (0: accept).
+void RefuseServiceStart(const std::string& name, DWORD error);
+void RefuseServiceControl(const std::string& name, DWORD error);
+// Every OpenSCManagerA call, and every OpenServiceA call.
+struct ManagerOpen {
+    std::optional<std::string> machine;
+    std::optional<std::string> database;
+    DWORD access = 0;
+};
+const std::vector<ManagerOpen>& ManagerOpens();
+struct ServiceOpen {
+    std::string name;
+    DWORD access = 0;
+};
+const std::vector<ServiceOpen>& ServiceOpens();
+int OpenServiceHandles(); // manager and service handles
+
+// ---------------------------------------------------------------- clock
+// Virtual time: Sleep advances it by its argument and returns at once;
+// GetTickCount answers it, then advances it by the tick step (default 0).
+void SetTickCount(DWORD now);
+void SetTickStep(DWORD milliseconds);
+// Every Sleep's argument, in order.
+const std::vector<DWORD>& Sleeps();
+std::uint64_t SleptMilliseconds();
+
+// ---------------------------------------------------------------- processes
+// CreateProcessA starts nothing: it records the call and succeeds when the
+// program (the application name, or else the command line's first token)
+// names an existing file. The process has already exited with the exit code
+// set here (default 0).
+struct Launch {
+    std::optional<std::string> applicationName;
+    std::string commandLine;
+    bool inheritHandles = false;
+    DWORD creationFlags = 0;
+    bool environmentNull = true;
+    bool currentDirectoryNull = true;
+    DWORD startupInfoSize = 0;
+    DWORD startupFlags = 0;
+};
+void SetExitCode(DWORD exitCode);
+const std::vector<Launch>& Launches();
+int OpenProcessHandles(); // process and thread handles
+
 } // namespace host

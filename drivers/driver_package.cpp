@@ -1,0 +1,114 @@
+// Plug-and-play driver packages are installed and removed by the platform's
+// driver package installer, which the package ships as "System\dpinst.exe"
+// below the install directory. The actions run deferred, so the install
+// directory comes from the deferred-action data.
+#include "drivers/driver_package.h"
+
+#include "common/handles.h"
+#include "common/property.h"
+#include "drivers/exports.h"
+
+#include <cstring>
+#include <string>
+
+namespace vantor {
+
+namespace {
+
+constexpr char kToolFolder[] = "System\\";
+constexpr char kTool[] = "dpinst.exe";
+// Silent, all packages, no prompts, suppress the wizard.
+constexpr char kInstallSwitches[] = " /SA /A /D /SW";
+constexpr char kRemovalSwitch[] = " /u ";
+
+constexpr DWORD kFailureBit = 0x80000000u;
+constexpr DWORD kRestartBit = 0x40000000u;
+
+// Log buffers: the command-line line has this much room besides the command
+// line; the return-code line this much in all.
+constexpr SIZE_T kLogRoom = 80;
+
+} // namespace
+
+UINT DriverPackageResult(DWORD exitCode) {
+    if (exitCode & kFailureBit)
+        return ERROR_INSTALL_FAILURE;
+    if (exitCode & kRestartBit)
+        return ERROR_SUCCESS_REBOOT_REQUIRED;
+    return ERROR_SUCCESS;
+}
+
+UINT RunDriverPackageInstaller(MSIHANDLE installation, bool removal, LPCSTR arguments) {
+    UINT result = ERROR_INSTALL_FAILURE;
+    std::unique_ptr<char[]> installDir;
+    {
+        DeferredProperty property(installation, "INSTALLDIR");
+        installDir = FetchValue(property); // unreadable counts as empty
+    }
+    if (!installDir[0]) {
+        LogAction(installation, "Empty Path return from DeferredProperty");
+        return result;
+    }
+
+    // The install directory ends with its separator; nothing is added, so a
+    // directory without one names no program and nothing starts.
+    const std::string tool = std::string(installDir.get()) + kToolFolder + kTool;
+    const std::string tail =
+        removal ? std::string(kRemovalSwitch) + (arguments ? arguments : "") : kInstallSwitches;
+    const SIZE_T commandSize = tool.size() + tail.size() + 1;
+    // Process creation may write into the command line.
+    HeapBuffer commandLine(commandSize);
+    if (!commandLine)
+        return result;
+    std::memcpy(commandLine.get(), tool.data(), tool.size());
+    std::memcpy(commandLine.get() + tool.size(), tail.c_str(), tail.size() + 1);
+
+    {
+        HeapBuffer line(commandSize + kLogRoom);
+        if (line) {
+            wsprintfA(line.get(), "Calling DPInst.exe with command line: %s", commandLine.get());
+            LogAction(installation, line.get());
+        }
+    }
+
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    // The program is named apart from the command line: an unquoted path
+    // with a blank ("C:\Program Files\...") would otherwise let the platform
+    // try "C:\Program.exe" first.
+    if (CreateProcessA(tool.c_str(), commandLine.get(), nullptr, nullptr, FALSE, 0, nullptr,
+                       nullptr, &startup, &process)) {
+        KernelHandle processHandle(process.hProcess);
+        KernelHandle threadHandle(process.hThread);
+        DWORD exitCode = 0;
+        if (processHandle && WaitForSingleObject(processHandle.get(), INFINITE) == WAIT_OBJECT_0 &&
+            GetExitCodeProcess(processHandle.get(), &exitCode)) {
+            HeapBuffer line(kLogRoom);
+            if (line) {
+                wsprintfA(line.get(), "DPInst.exe return code: 0x%X", exitCode);
+                LogAction(installation, line.get());
+            }
+            result = DriverPackageResult(exitCode);
+        }
+        processHandle.reset();
+        threadHandle.reset();
+    }
+    return result;
+}
+
+} // namespace vantor
+
+using namespace vantor;
+
+extern "C" UINT WINAPI DIFxInstall(MSIHANDLE installation) {
+    return RunDriverPackageInstaller(installation, false, nullptr);
+}
+
+extern "C" UINT WINAPI WinUsbUninstall(MSIHANDLE installation) {
+    return RunDriverPackageInstaller(installation, true, " vantorwinusb.inf");
+}
+
+extern "C" UINT WINAPI VantorppUninstall(MSIHANDLE installation) {
+    return RunDriverPackageInstaller(installation, true, " vantorpp.inf");
+}

@@ -1,0 +1,277 @@
+// The language the user installed with, written into the appSettings section
+// of an application's XML configuration file, which the applications read
+// at start-up to choose their user-interface culture.
+#include "setup/language/config_language.h"
+
+#include "common/handles.h"
+#include "common/property.h"
+#include "common/text.h"
+#include "setup/exports.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace vantor {
+
+namespace {
+
+struct Culture {
+    std::int32_t lcid;
+    const char* name;
+};
+
+// The applications ship Belgian Dutch and Nynorsk resources only, and the
+// Hong Kong Chinese ones serve Taiwan too, so those languages map there.
+constexpr Culture kCultures[] = {
+    {1028, "zh-HK"}, {1029, "cs-CZ"}, {1030, "da-DK"}, {1031, "de-DE"}, {1032, "el-GR"},
+    {1033, "en-US"}, {1034, "es-ES"}, {1035, "fi-FI"}, {1036, "fr-FR"}, {1038, "hu-HU"},
+    {1040, "it-IT"}, {1041, "ja-JP"}, {1043, "nl-BE"}, {1044, "nn-NO"}, {1045, "pl-PL"},
+    {1048, "ro-RO"}, {1049, "ru-RU"}, {1053, "sv-SE"}, {1055, "tr-TR"}, {2052, "zh-CN"},
+    {2067, "nl-BE"}, {2068, "nn-NO"}, {2070, "pt-PT"},
+};
+constexpr std::size_t kCultureCount = sizeof kCultures / sizeof kCultures[0];
+static_assert(kCultureCount == 23, "one row per language the applications ship");
+
+constexpr const char kSectionStart[] = "<appSettings>";
+constexpr const char kSectionEnd[] = "</appSettings>";
+constexpr const char kSetting[] = "Language";
+// The applications' own default: no setting is written for it.
+constexpr const char kDefaultCulture[] = "en-US";
+
+constexpr DWORD kChunk = 64 * 1024;
+
+// Lines of a text file as the runtime's text mode gives them: split at line
+// feeds, a carriage return before the line feed dropped, and a last line
+// without a line end still a line.
+class LineReader {
+  public:
+    explicit LineReader(HANDLE file) : file_(file), chunk_(kChunk) {}
+
+    // False at the end of the file, and when reading fails (failed() tells).
+    bool Next(std::string* line) {
+        for (;;) {
+            const std::size_t feed = pending_.find('\n', scanned_);
+            if (feed != std::string::npos) {
+                const std::size_t end =
+                    (feed > start_ && pending_[feed - 1] == '\r') ? feed - 1 : feed;
+                line->assign(pending_, start_, end - start_);
+                start_ = scanned_ = feed + 1;
+                return true;
+            }
+            if (atEnd_) {
+                if (start_ == pending_.size())
+                    return false;
+                line->assign(pending_, start_, std::string::npos);
+                start_ = scanned_ = pending_.size();
+                return true;
+            }
+            // Lines already handed out go before more is read, once per chunk.
+            pending_.erase(0, start_);
+            start_ = 0;
+            scanned_ = pending_.size();
+            DWORD got = 0;
+            if (!ReadFile(file_, chunk_.data(), kChunk, &got, nullptr)) {
+                failed_ = true;
+                return false;
+            }
+            if (got == 0)
+                atEnd_ = true;
+            pending_.append(chunk_.data(), got);
+        }
+    }
+    bool failed() const { return failed_; }
+
+  private:
+    HANDLE file_;
+    std::vector<char> chunk_;
+    std::string pending_;
+    std::size_t start_ = 0;   // where the next line begins in pending_
+    std::size_t scanned_ = 0; // pending_ up to here holds no line feed
+    bool atEnd_ = false;
+    bool failed_ = false;
+};
+
+// Lines written with carriage return and line feed; every write checked.
+class LineWriter {
+  public:
+    explicit LineWriter(HANDLE file) : file_(file) {}
+
+    bool Write(const std::string& line) {
+        pending_ += line;
+        pending_ += "\r\n";
+        return pending_.size() < kChunk || Drain();
+    }
+    // Everything written and on the disk.
+    bool Finish() { return Drain() && FlushFileBuffers(file_); }
+
+  private:
+    bool Drain() {
+        std::size_t done = 0;
+        while (done < pending_.size()) {
+            const DWORD want =
+                static_cast<DWORD>(std::min<std::size_t>(pending_.size() - done, kChunk));
+            DWORD wrote = 0;
+            if (!WriteFile(file_, pending_.data() + done, want, &wrote, nullptr) || wrote != want)
+                return false;
+            done += wrote;
+        }
+        pending_.clear();
+        return true;
+    }
+
+    HANDLE file_;
+    std::string pending_;
+};
+
+bool Contains(const std::string& line, const char* text) {
+    return line.find(text) != std::string::npos;
+}
+
+// The section flag and the line rules; false when the copy could not be
+// read or written completely.
+bool CopyWithLanguage(HANDLE config, HANDLE copy, LPCSTR cultureName) {
+    const bool addSetting = std::strcmp(cultureName, kDefaultCulture) != 0;
+    const std::string setting =
+        std::string("\t\t<add key=\"Language\" value=\"") + cultureName + "\"/>";
+    LineReader reader(config);
+    LineWriter writer(copy);
+    bool inSection = false;
+    std::string line;
+    while (reader.Next(&line)) {
+        bool keep = true;
+        bool thenSetting = false;
+        if (inSection) {
+            // The closing line stays whatever else it says.
+            if (Contains(line, kSectionEnd))
+                inSection = false;
+            else
+                keep = !Contains(line, kSetting);
+        } else if (Contains(line, kSectionStart)) {
+            // Tested on later lines only: "<appSettings></appSettings>" on
+            // one line leaves the section open until a later closing line.
+            inSection = true;
+            if (addSetting)
+                thenSetting = true;
+            else
+                keep = !Contains(line, kSetting);
+        }
+        if (keep && !writer.Write(line))
+            return false;
+        if (thenSetting && !writer.Write(setting))
+            return false;
+    }
+    return !reader.failed() && writer.Finish();
+}
+
+} // namespace
+
+UINT CultureNameForLcid(LPCSTR lcidText, LPCSTR* cultureName) {
+    const std::int32_t lcid = ParseDecimal(lcidText);
+    for (const Culture& culture : kCultures) {
+        if (culture.lcid == lcid) {
+            *cultureName = culture.name;
+            return ERROR_SUCCESS;
+        }
+    }
+    return ERROR_INVALID_DATA;
+}
+
+FILETIME ReadCreationTime(LPCSTR path) {
+    FILETIME created{};
+    FileHandle file(
+        CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file || !GetFileTime(file.get(), &created, nullptr, nullptr))
+        return FILETIME{};
+    return created;
+}
+
+UINT RewriteAppSettings(LPCSTR path, LPCSTR cultureName) {
+    // Write access is asked up front although the file is only read: a file
+    // that may not be changed (read-only, or refused by its folder) is turned
+    // away before any copy exists. Other readers may look at the file
+    // meanwhile; nobody may change it under the copy.
+    FileHandle config(CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!config)
+        return ERROR_ACCESS_DENIED;
+    const std::string temporary = std::string(path) + ".tmp";
+    FileHandle copy(CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!copy)
+        return ERROR_ACCESS_DENIED;
+
+    const bool complete = CopyWithLanguage(config.get(), copy.get(), cultureName);
+    config.reset();
+    copy.reset();
+    if (!complete) {
+        DeleteFileA(temporary.c_str());
+        return ERROR_INSTALL_FAILURE;
+    }
+    // One replace, so that there is never a moment without a configuration
+    // file, and never a half-written one.
+    if (!MoveFileExA(temporary.c_str(), path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        DeleteFileA(temporary.c_str());
+        return ERROR_ACCESS_DENIED;
+    }
+    return ERROR_SUCCESS;
+}
+
+} // namespace vantor
+
+using namespace vantor;
+
+namespace {
+
+// Sets all three times of the file to its creation time, so that the
+// rewritten file looks as installed. A zero time leaves them as they are.
+void RestoreTimes(LPCSTR path, const FILETIME& created) {
+    if (!created.dwLowDateTime && !created.dwHighDateTime)
+        return;
+    FileHandle file(CreateFileA(path, FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file)
+        SetFileTime(file.get(), &created, &created, &created);
+}
+
+} // namespace
+
+extern "C" UINT WINAPI SetConfigLanguage(MSIHANDLE installation) {
+    MsiProperty data(installation, "CustomActionData");
+    UINT readResult = ERROR_SUCCESS;
+    std::unique_ptr<char[]> text = FetchValue(data, &readResult);
+    if (readResult != ERROR_SUCCESS)
+        return readResult;
+
+    // CustomActionData: "<configuration file path>|<LCID>". Fields are the
+    // runs between "|"; empty ones do not count. The first is the path, the
+    // last the LCID, and one field alone is both.
+    const char* p = text.get();
+    std::string path;
+    std::string lcid;
+    while (*p) {
+        const std::size_t length = std::strcspn(p, "|");
+        if (length) {
+            if (path.empty())
+                path.assign(p, length);
+            lcid.assign(p, length);
+        }
+        p += length;
+        if (*p)
+            ++p;
+    }
+    // Nothing names a file: touch none.
+    if (path.empty())
+        return ERROR_INVALID_DATA;
+
+    LogAction(installation, ("Appling language: " + lcid + " to " + path).c_str());
+    LPCSTR culture = nullptr;
+    if (CultureNameForLcid(lcid.c_str(), &culture) != ERROR_SUCCESS)
+        return ERROR_INVALID_DATA;
+
+    const FILETIME created = ReadCreationTime(path.c_str());
+    const UINT result = RewriteAppSettings(path.c_str(), culture);
+    RestoreTimes(path.c_str(), created);
+    return result;
+}

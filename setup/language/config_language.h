@@ -1,0 +1,23 @@
+// The user-interface language in an application's XML configuration file.
+#pragma once
+
+#include "platform/platform.h"
+
+namespace vantor {
+
+// The culture name of a decimal LCID text: 0 and *cultureName set, or 13
+// (ERROR_INVALID_DATA) for a number outside the table.
+UINT CultureNameForLcid(LPCSTR lcidText, LPCSTR* cultureName);
+
+// The file's creation time, or a zero time when it cannot be read.
+FILETIME ReadCreationTime(LPCSTR path);
+
+// Rewrites the appSettings section of the file at path for the culture:
+// every line in the section that mentions "Language" goes, and a Language
+// setting follows the section's opening line (none for "en-US"). The file is
+// replaced whole by a finished copy, or not at all. Answers 0; 5 when the
+// file or its temporary copy cannot be opened or the copy cannot take the
+// file's place; 1603 when the copy cannot be read or written completely.
+UINT RewriteAppSettings(LPCSTR path, LPCSTR cultureName);
+
+} // namespace vantor

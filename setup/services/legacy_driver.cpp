@@ -1,0 +1,230 @@
+// The Kappa driver and the parallel-port driver: kernel driver services that
+// start with the system, each with an event-log source so that the drivers'
+// I/O error events have message texts.
+#include "setup/services/legacy_driver.h"
+
+#include "setup/exports.h"
+
+#include <cstring>
+
+namespace vantor {
+
+namespace {
+
+constexpr char kKappaImage[] = "%SystemRoot%\\system32\\drivers\\kappa.sys";
+constexpr char kKappaService[] = "kappa";
+constexpr char kKappaDisplay[] = "Vantor Technology Kappa Driver";
+constexpr char kVantorImage[] = "%SystemRoot%\\system32\\drivers\\vantor.sys";
+constexpr char kVantorService[] = "vantor";
+constexpr char kVantorDisplay[] = "Vantor Technology Parallel Port Device Driver";
+
+constexpr char kEventLogKey[] = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\System\\%s";
+// The platform's generic I/O messages first, then the driver's own.
+constexpr char kMessageFile[] = "%%SystemRoot%%\\System32\\IoLogMsg.dll;%s";
+constexpr DWORD kTypesSupported = 7; // error, warning, information
+
+// Both texts are formatted into path-sized buffers.
+static_assert(sizeof kEventLogKey + sizeof kKappaService < MAX_PATH, "key fits");
+static_assert(sizeof kEventLogKey + sizeof kVantorService < MAX_PATH, "key fits");
+static_assert(sizeof kMessageFile + sizeof kKappaImage < MAX_PATH, "message file fits");
+static_assert(sizeof kMessageFile + sizeof kVantorImage < MAX_PATH, "message file fits");
+
+// The manager's all-access number, asked as service rights: it holds query,
+// start, stop and DELETE, which is all this class does with a service.
+constexpr DWORD kServiceRights = 0xF003F;
+
+// Each pass of the start wait sleeps a tenth of the wait hint, within these.
+constexpr DWORD kShortestStartPoll = 1000;
+constexpr DWORD kLongestStartPoll = 10000;
+// Each stop phase gives up once this much has passed without the service stopping.
+constexpr DWORD kStopLimit = 10000;
+
+} // namespace
+
+LegacyDriverInstall::~LegacyDriverInstall() {
+    if (scmHandle_)
+        CloseServiceHandle(scmHandle_);
+    if (serviceHandle_)
+        CloseServiceHandle(serviceHandle_);
+}
+
+bool LegacyDriverInstall::OpenManager() {
+    if (!scmHandle_)
+        scmHandle_ = OpenSCManagerA("", "ServicesActive", SC_MANAGER_ALL_ACCESS);
+    return scmHandle_ != nullptr;
+}
+
+// A status that cannot be read counts as no state at all: neither running
+// nor stopped, so no wait goes on and no success is claimed on it.
+bool LegacyDriverInstall::Query(SC_HANDLE service) {
+    if (QueryServiceStatus(service, &status_))
+        return true;
+    status_ = SERVICE_STATUS{};
+    return false;
+}
+
+SC_HANDLE LegacyDriverInstall::GetServiceHandle() {
+    if (serviceHandle_)
+        return serviceHandle_;
+    if (OpenManager())
+        serviceHandle_ = OpenServiceA(scmHandle_, serviceName_, kServiceRights);
+    if (!serviceHandle_)
+        CreateDriverService();
+    return serviceHandle_;
+}
+
+bool LegacyDriverInstall::CreateDriverService() {
+    AddEventLogSource();
+    if (OpenManager())
+        serviceHandle_ =
+            CreateServiceA(scmHandle_, serviceName_, displayName_, SERVICE_ALL_ACCESS,
+                           SERVICE_KERNEL_DRIVER, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
+                           imagePath_, nullptr, nullptr, nullptr, nullptr, nullptr);
+    return serviceHandle_ != nullptr;
+}
+
+LONG LegacyDriverInstall::AddEventLogSource() {
+    char keyPath[MAX_PATH];
+    wsprintfA(keyPath, kEventLogKey, serviceName_);
+    RegKey key;
+    LONG status = RegCreateKeyA(HKEY_LOCAL_MACHINE, keyPath, key.put());
+    if (status != ERROR_SUCCESS)
+        return status;
+    char messageFile[MAX_PATH];
+    wsprintfA(messageFile, kMessageFile, imagePath_);
+    status = RegSetValueExA(key.get(), "EventMessageFile", 0, REG_EXPAND_SZ,
+                            reinterpret_cast<const BYTE*>(messageFile),
+                            static_cast<DWORD>(std::strlen(messageFile) + 1));
+    if (status == ERROR_SUCCESS)
+        status =
+            RegSetValueExA(key.get(), "TypesSupported", 0, REG_DWORD,
+                           reinterpret_cast<const BYTE*>(&kTypesSupported), sizeof kTypesSupported);
+    return status;
+}
+
+void LegacyDriverInstall::RemoveEventLogSource() {
+    char keyPath[MAX_PATH];
+    wsprintfA(keyPath, kEventLogKey, serviceName_);
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, keyPath);
+}
+
+bool LegacyDriverInstall::StartDriver() {
+    SC_HANDLE service = GetServiceHandle();
+    if (!service)
+        return false;
+    // A refused start may still find the service running: a driver that
+    // already runs is installed.
+    const bool accepted = StartServiceA(service, 0, nullptr) != FALSE;
+    if (!Query(service))
+        return false;
+    if (accepted) {
+        DWORD lastProgress = GetTickCount();
+        DWORD lastCheckPoint = status_.dwCheckPoint;
+        while (status_.dwCurrentState == SERVICE_START_PENDING) {
+            DWORD wait = status_.dwWaitHint / 10;
+            if (wait < kShortestStartPoll)
+                wait = kShortestStartPoll;
+            else if (wait > kLongestStartPoll)
+                wait = kLongestStartPoll;
+            Sleep(wait);
+            if (!Query(service))
+                return false;
+            if (status_.dwCheckPoint > lastCheckPoint) {
+                lastProgress = GetTickCount();
+                lastCheckPoint = status_.dwCheckPoint;
+            } else if (GetTickCount() - lastProgress > status_.dwWaitHint) {
+                break; // no progress for longer than the service promised
+            }
+        }
+    }
+    return status_.dwCurrentState == SERVICE_RUNNING;
+}
+
+bool LegacyDriverInstall::StopDriver() {
+    SC_HANDLE service = GetServiceHandle();
+    if (!service || !Query(service))
+        return false;
+    const DWORD pendingSince = GetTickCount();
+    if (status_.dwCurrentState == SERVICE_STOPPED)
+        return true;
+    // A stop already under way: wait for it before asking again.
+    while (status_.dwCurrentState == SERVICE_STOP_PENDING) {
+        Sleep(status_.dwWaitHint);
+        if (!Query(service))
+            return false;
+        if (status_.dwCurrentState == SERVICE_STOPPED)
+            return true;
+        if (GetTickCount() - pendingSince > kStopLimit)
+            return false;
+    }
+    if (!ControlService(service, SERVICE_CONTROL_STOP, &status_))
+        return false;
+    const DWORD stoppingSince = GetTickCount();
+    while (status_.dwCurrentState != SERVICE_STOPPED) {
+        Sleep(status_.dwWaitHint);
+        if (!Query(service))
+            return false;
+        if (status_.dwCurrentState == SERVICE_STOPPED)
+            return true;
+        if (GetTickCount() - stoppingSince > kStopLimit)
+            return false;
+    }
+    return true;
+}
+
+bool LegacyDriverInstall::DeleteDriverService() {
+    RemoveEventLogSource();
+    SC_HANDLE service = GetServiceHandle();
+    if (!service)
+        return false;
+    // A service that does not stop is still marked for deletion: it goes at
+    // the next restart. Only the deletion decides the outcome.
+    if (!Query(service) || status_.dwCurrentState != SERVICE_STOPPED)
+        StopDriver();
+    const bool deleted = DeleteService(service) != FALSE;
+    CloseServiceHandle(serviceHandle_);
+    serviceHandle_ = nullptr;
+    return deleted;
+}
+
+std::unique_ptr<LegacyDriverInstall> MakeKappaDriver() {
+    return std::make_unique<LegacyDriverInstall>(kKappaImage, kKappaService, kKappaDisplay);
+}
+
+std::unique_ptr<LegacyDriverInstall> MakeVantorDriver() {
+    return std::make_unique<LegacyDriverInstall>(kVantorImage, kVantorService, kVantorDisplay);
+}
+
+} // namespace vantor
+
+using namespace vantor;
+
+namespace {
+
+UINT RunDriverOperation(std::unique_ptr<LegacyDriverInstall> (*make)(),
+                        bool (LegacyDriverInstall::*operation)()) {
+    std::unique_ptr<LegacyDriverInstall> driver = make();
+    if (!driver)
+        return ERROR_INSTALL_FAILURE;
+    const bool done = (driver.get()->*operation)();
+    driver.reset(); // closes the handles before the engine hears the outcome
+    return done ? ERROR_SUCCESS : ERROR_INSTALL_FAILURE;
+}
+
+} // namespace
+
+extern "C" UINT WINAPI InstallKappaSys(MSIHANDLE) {
+    return RunDriverOperation(MakeKappaDriver, &LegacyDriverInstall::Install);
+}
+
+extern "C" UINT WINAPI UninstallKappaSys(MSIHANDLE) {
+    return RunDriverOperation(MakeKappaDriver, &LegacyDriverInstall::Uninstall);
+}
+
+extern "C" UINT WINAPI InstallVantorSys(MSIHANDLE) {
+    return RunDriverOperation(MakeVantorDriver, &LegacyDriverInstall::Install);
+}
+
+extern "C" UINT WINAPI UninstallVantorSys(MSIHANDLE) {
+    return RunDriverOperation(MakeVantorDriver, &LegacyDriverInstall::Uninstall);
+}

@@ -1,0 +1,53 @@
+// Legacy (not plug-and-play) kernel drivers, installed as kernel driver
+// services of their own with an event-log source each.
+#pragma once
+
+#include "common/handles.h"
+#include "platform/platform.h"
+
+#include <memory>
+
+namespace vantor {
+
+class LegacyDriverInstall {
+  public:
+    // The texts are the library's constants; the object only points at them.
+    LegacyDriverInstall(LPCSTR imagePath, LPCSTR serviceName, LPCSTR displayName)
+        : imagePath_(imagePath), serviceName_(serviceName), displayName_(displayName) {}
+    // Closes the manager first, then the service.
+    virtual ~LegacyDriverInstall();
+    LegacyDriverInstall(const LegacyDriverInstall&) = delete;
+    LegacyDriverInstall& operator=(const LegacyDriverInstall&) = delete;
+
+    // True when the service ends up running; a service not yet registered is
+    // registered first.
+    bool Install() { return StartDriver(); }
+    // True when the platform accepted the deletion.
+    bool Uninstall() { return DeleteDriverService(); }
+
+    bool StartDriver();
+    bool StopDriver();
+    bool DeleteDriverService();
+    bool CreateDriverService();
+    // The held service handle, opening or else creating the service on the
+    // first need; null when neither works.
+    SC_HANDLE GetServiceHandle();
+    LONG AddEventLogSource();
+    void RemoveEventLogSource();
+
+  private:
+    bool OpenManager();
+    bool Query(SC_HANDLE service);
+
+    LPCSTR imagePath_;
+    LPCSTR serviceName_;
+    LPCSTR displayName_;
+    SC_HANDLE scmHandle_ = nullptr;
+    SC_HANDLE serviceHandle_ = nullptr;
+    SERVICE_STATUS status_{};
+};
+
+std::unique_ptr<LegacyDriverInstall> MakeKappaDriver();
+std::unique_ptr<LegacyDriverInstall> MakeVantorDriver();
+
+} // namespace vantor

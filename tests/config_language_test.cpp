@@ -1,0 +1,398 @@
+#include "host_fixture.h"
+#include "setup/exports.h"
+#include "setup/language/config_language.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+using namespace vantor;
+
+namespace {
+
+constexpr std::uint64_t kCreated = 132000000000000000ull; // a 2019 file time
+
+class ConfigLanguageTest : public HostTest {
+  protected:
+    void SetUp() override {
+        HostTest::SetUp();
+        NewFolder();
+    }
+    void NewFolder() {
+        dir = host::MakeTempDir();
+        config = dir + "/Rondo.exe.config";
+    }
+    // A fresh machine for the next case of a table (its folder goes too).
+    void Fresh() {
+        host::Reset();
+        session = host::OpenSession();
+        NewFolder();
+    }
+
+    // Runs the deferred action on data, as the engine hands it over.
+    UINT Run(const std::string& data) {
+        host::SetProperty("CustomActionData", data);
+        host::SetDeferred(true);
+        return SetConfigLanguage(session);
+    }
+    UINT RunFor(const std::string& lcid) { return Run(host::WinPath(config) + "|" + lcid); }
+
+    std::string dir;
+    std::string config;
+};
+
+// Input lines joined with LF, output lines with CRLF.
+std::string Lf(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines)
+        text += line + "\n";
+    return text;
+}
+std::string Crlf(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines)
+        text += line + "\r\n";
+    return text;
+}
+
+const std::string kGerman = "\t\t<add key=\"Language\" value=\"de-DE\"/>";
+
+TEST_F(ConfigLanguageTest, CultureTable) {
+    struct Case {
+        const char* lcid;
+        const char* culture; // null: unknown
+    } cases[] = {
+        {"1028", "zh-HK"},
+        {"1029", "cs-CZ"},
+        {"1030", "da-DK"},
+        {"1031", "de-DE"},
+        {"1032", "el-GR"},
+        {"1033", "en-US"},
+        {"1034", "es-ES"},
+        {"1035", "fi-FI"},
+        {"1036", "fr-FR"},
+        {"1038", "hu-HU"},
+        {"1040", "it-IT"},
+        {"1041", "ja-JP"},
+        {"1043", "nl-BE"},
+        {"1044", "nn-NO"},
+        {"1045", "pl-PL"},
+        {"1048", "ro-RO"},
+        {"1049", "ru-RU"},
+        {"1053", "sv-SE"},
+        {"1055", "tr-TR"},
+        {"2052", "zh-CN"},
+        {"2067", "nl-BE"},
+        {"2068", "nn-NO"},
+        {"2070", "pt-PT"},
+        // A decimal prefix: white space and sign allowed, text after it ignored.
+        {" +1031", "de-DE"},
+        {"1031abc", "de-DE"},
+        {"1033.7", "en-US"},
+        {"\t2052 ", "zh-CN"},
+        // Unknown numbers.
+        {"1042", nullptr},
+        {"1037", nullptr},
+        {"0", nullptr},
+        {"", nullptr},
+        {"abc", nullptr},
+        {"-1031", nullptr},
+        {"4294968327", nullptr},
+        {"10310", nullptr},
+        {"x1031", nullptr},
+    };
+    for (const Case& c : cases) {
+        LPCSTR culture = "unchanged";
+        const UINT result = CultureNameForLcid(c.lcid, &culture);
+        if (c.culture) {
+            EXPECT_EQ(result, 0u) << c.lcid;
+            EXPECT_STREQ(culture, c.culture) << c.lcid;
+        } else {
+            EXPECT_EQ(result, 13u) << c.lcid;
+            EXPECT_STREQ(culture, "unchanged") << c.lcid;
+        }
+    }
+}
+
+TEST_F(ConfigLanguageTest, RewriteRulesLineByLine) {
+    struct Case {
+        const char* what;
+        const char* culture;
+        std::string input;
+        std::string expected;
+    } cases[] = {
+        {"settings in the section that mention Language go, the new one follows the opening",
+         "de-DE",
+         Lf({"<?xml version=\"1.0\"?>", "<configuration>", "  <appSettings>",
+             "    <add key=\"Language\" value=\"fr-FR\"/>",
+             "    <add key=\"Port\" value=\"COM1\"/>", "    <!-- Language chosen at setup -->",
+             "    <add key=\"UiLanguageHint\" value=\"x\"/>", "  </appSettings>",
+             "  <Language>outside stays</Language>", "</configuration>"}),
+         Crlf({"<?xml version=\"1.0\"?>", "<configuration>", "  <appSettings>", kGerman,
+               "    <add key=\"Port\" value=\"COM1\"/>", "  </appSettings>",
+               "  <Language>outside stays</Language>", "</configuration>"})},
+        {"the default culture only removes", "en-US",
+         Lf({"<appSettings>", "<add key=\"Language\" value=\"de-DE\"/>", "<add key=\"A\"/>",
+             "</appSettings>"}),
+         Crlf({"<appSettings>", "<add key=\"A\"/>", "</appSettings>"})},
+        {"an opening line that mentions Language is kept when a setting follows", "de-DE",
+         Lf({"<appSettings><!-- Language -->", "</appSettings>"}),
+         Crlf({"<appSettings><!-- Language -->", kGerman, "</appSettings>"})},
+        {"an opening line that mentions Language goes for the default culture", "en-US",
+         Lf({"<appSettings><!-- Language -->", "<add key=\"A\"/>", "</appSettings>"}),
+         Crlf({"<add key=\"A\"/>", "</appSettings>"})},
+        {"the closing line is copied even when it mentions Language", "de-DE",
+         Lf({"<appSettings>", "</appSettings><!-- Language -->", "<Language/>"}),
+         Crlf({"<appSettings>", kGerman, "</appSettings><!-- Language -->", "<Language/>"})},
+        {"a one-line section leaves the flag on until a later closing line", "de-DE",
+         Lf({"<appSettings></appSettings>", "<Language/>", "<other/>", "</appSettings>",
+             "<Language/>"}),
+         Crlf({"<appSettings></appSettings>", kGerman, "<other/>", "</appSettings>",
+               "<Language/>"})},
+        {"an opening tag with attributes is no section start", "de-DE",
+         Lf({"<appSettings file=\"user.config\">", "<add key=\"Language\" value=\"fr-FR\"/>",
+             "</appSettings>"}),
+         Crlf({"<appSettings file=\"user.config\">", "<add key=\"Language\" value=\"fr-FR\"/>",
+               "</appSettings>"})},
+        {"a self-closing section is no section start", "de-DE",
+         Lf({"<appSettings/>", "<Language/>"}), Crlf({"<appSettings/>", "<Language/>"})},
+        {"without a section the file is copied unchanged", "de-DE",
+         Lf({"<configuration>", "  <Language>x</Language>", "</configuration>"}),
+         Crlf({"<configuration>", "  <Language>x</Language>", "</configuration>"})},
+        {"the tag is matched case-sensitively", "de-DE", Lf({"<AppSettings>", "<Language/>"}),
+         Crlf({"<AppSettings>", "<Language/>"})},
+        {"each section start outside a section gets its own setting", "de-DE",
+         Lf({"<appSettings>", "</appSettings>", "<appSettings>", "<Language/>", "</appSettings>"}),
+         Crlf({"<appSettings>", kGerman, "</appSettings>", "<appSettings>", kGerman,
+               "</appSettings>"})},
+        {"a second opening tag inside the section is an ordinary line", "de-DE",
+         Lf({"<appSettings>", "<appSettings>", "</appSettings>"}),
+         Crlf({"<appSettings>", kGerman, "<appSettings>", "</appSettings>"})},
+        {"CRLF input keeps its lines; blank lines stay", "de-DE",
+         "<appSettings>\r\n\r\n<Language/>\r\n</appSettings>\r\n",
+         Crlf({"<appSettings>", kGerman, "", "</appSettings>"})},
+        {"a last line without a line end gets one", "de-DE", "<appSettings>\n</appSettings>",
+         Crlf({"<appSettings>", kGerman, "</appSettings>"})},
+        {"a carriage return not before a line feed is part of the line", "de-DE",
+         "a\rb\n<appSettings>\r\r\n</appSettings>\n",
+         "a\rb\r\n<appSettings>\r\r\n" + kGerman + "\r\n</appSettings>\r\n"},
+        {"an empty file stays empty", "de-DE", "", ""},
+    };
+    for (const Case& c : cases) {
+        host::WriteHostFile(config, c.input);
+        EXPECT_EQ(RewriteAppSettings(host::WinPath(config).c_str(), c.culture), 0u) << c.what;
+        EXPECT_EQ(host::ReadHostFile(config), c.expected) << c.what;
+        EXPECT_FALSE(host::FileExists(config + ".tmp")) << c.what;
+    }
+}
+
+TEST_F(ConfigLanguageTest, VeryLongLinesSurviveWhole) {
+    const std::string longSetting =
+        "<add key=\"Blob\" value=\"" + std::string(3 << 20, 'b') + "\"/>";
+    const std::string longOutside(5 << 20, 'o');
+    host::WriteHostFile(config, Lf({longOutside, "<appSettings>", longSetting, "</appSettings>"}));
+    ASSERT_EQ(RunFor("1031"), 0u);
+    EXPECT_EQ(host::ReadHostFile(config),
+              Crlf({longOutside, "<appSettings>", kGerman, longSetting, "</appSettings>"}));
+}
+
+TEST_F(ConfigLanguageTest, ManyShortLines) {
+    std::string input = "<appSettings>\n";
+    std::string expected = "<appSettings>\r\n" + kGerman + "\r\n";
+    for (int i = 0; i < 400000; ++i) {
+        input += i % 2 ? "a\n" : "b\r\n";
+        expected += i % 2 ? "a\r\n" : "b\r\n";
+    }
+    host::WriteHostFile(config, input);
+    ASSERT_EQ(RunFor("1031"), 0u);
+    EXPECT_EQ(host::ReadHostFile(config), expected);
+}
+
+TEST_F(ConfigLanguageTest, ActionWritesLanguageAndKeepsCreationTime) {
+    host::WriteHostFile(
+        config, Lf({"<appSettings>", "<add key=\"Language\" value=\"en-US\"/>", "</appSettings>"}));
+    host::SetCreationTime(config, kCreated);
+    ASSERT_EQ(RunFor("1031"), 0u);
+    // Times first: reading the file moves the host's access time.
+    EXPECT_EQ(host::CreationTime(config), kCreated);
+    EXPECT_EQ(host::LastWriteTime(config), kCreated);
+    EXPECT_EQ(host::LastAccessTime(config), kCreated);
+    EXPECT_EQ(host::ReadHostFile(config), Crlf({"<appSettings>", kGerman, "</appSettings>"}));
+    ASSERT_EQ(host::LogLines().size(), 1u);
+    EXPECT_EQ(host::LogLines()[0],
+              "VantorCustomAction: Appling language: 1031 to " + host::WinPath(config));
+    EXPECT_TRUE(host::ForbiddenPropertyAccesses().empty());
+    // The finished copy takes the file's place in one step; the file itself
+    // is never deleted first.
+    int moves = 0, deletes = 0;
+    for (const std::string& call : host::CallLog()) {
+        moves += call == "MoveFileExA";
+        deletes += call == "DeleteFileA";
+    }
+    EXPECT_EQ(moves, 1);
+    EXPECT_EQ(deletes, 0);
+}
+
+TEST_F(ConfigLanguageTest, TwoRunsLeaveOneSetting) {
+    const std::string input = Lf({"<configuration>", "  <appSettings>", "    <add key=\"A\"/>",
+                                  "  </appSettings>", "</configuration>"});
+    const std::string once = Crlf({"<configuration>", "  <appSettings>", kGerman,
+                                   "    <add key=\"A\"/>", "  </appSettings>", "</configuration>"});
+    host::WriteHostFile(config, input);
+    ASSERT_EQ(RunFor("1031"), 0u);
+    EXPECT_EQ(host::ReadHostFile(config), once);
+    ASSERT_EQ(RunFor("1031"), 0u);
+    EXPECT_EQ(host::ReadHostFile(config), once);
+}
+
+// "@" in a case stands for the configuration file's path.
+std::string WithPath(std::string text, const std::string& path) {
+    for (std::size_t at = text.find('@'); at != std::string::npos; at = text.find('@', at))
+        text.replace(at, 1, path), at += path.size();
+    return text;
+}
+
+TEST_F(ConfigLanguageTest, DataStringFields) {
+    struct Case {
+        const char* data;
+        UINT result;
+        bool rewritten;
+        const char* log; // empty: nothing logged
+    } cases[] = {
+        {"@|1031", 0, true, "Appling language: 1031 to @"},
+        {"|@||1031|", 0, true, "Appling language: 1031 to @"},
+        {"@|1036|ignored|1031", 0, true, "Appling language: 1031 to @"},
+        // One field is both path and LCID: the path reads as LCID 0.
+        {"@", 13, false, "Appling language: @ to @"},
+        {"@|1042", 13, false, "Appling language: 1042 to @"},
+        {"@|-1031", 13, false, "Appling language: -1031 to @"},
+        {"", 13, false, ""},
+        {"|||", 13, false, ""},
+    };
+    const std::string input = Lf({"<appSettings>", "</appSettings>"});
+    for (const Case& cs : cases) {
+        Fresh();
+        const std::string path = host::WinPath(config);
+        const struct {
+            std::string data;
+            UINT result;
+            bool rewritten;
+            std::string log;
+        } c{WithPath(cs.data, path), cs.result, cs.rewritten, WithPath(cs.log, path)};
+        host::WriteHostFile(config, input);
+        host::SetCreationTime(config, kCreated);
+        const std::uint64_t written = host::LastWriteTime(config);
+        EXPECT_EQ(Run(c.data), c.result) << c.data;
+        EXPECT_EQ(host::ReadHostFile(config) != input, c.rewritten) << c.data;
+        if (!c.rewritten) {
+            EXPECT_EQ(host::LastWriteTime(config), written) << c.data << ": times untouched";
+        }
+        if (c.log.empty()) {
+            EXPECT_TRUE(host::LogLines().empty()) << c.data;
+        } else {
+            EXPECT_EQ(host::LogLines(), std::vector<std::string>{"VantorCustomAction: " + c.log})
+                << c.data;
+        }
+    }
+}
+
+TEST_F(ConfigLanguageTest, UnreadableDataTouchesNothing) {
+    host::WriteHostFile(config, "<appSettings>\n");
+    host::FailCall("MsiGetPropertyA");
+    EXPECT_EQ(RunFor("1031"), 1603u);
+    EXPECT_EQ(host::ReadHostFile(config), "<appSettings>\n");
+    EXPECT_TRUE(host::LogLines().empty());
+}
+
+// Whatever goes wrong, the configuration file stays whole and as it was, and
+// no temporary copy is left behind.
+TEST_F(ConfigLanguageTest, FailuresLeaveTheFileAsItWas) {
+    const std::string input = Lf({"<appSettings>", "<add key=\"Language\" value=\"fr-FR\"/>",
+                                  std::string(200000, 'x'), "</appSettings>"});
+    std::string temp;
+    struct Case {
+        const char* what;
+        std::function<void()> arrange;
+        UINT result;
+    } cases[] = {
+        {"configuration file read-only", [&] { host::SetReadOnly(config); }, 5},
+        {"configuration file locked by another process", [&] { host::LockFile(config); }, 5},
+        {"configuration file cannot be opened", [] { host::FailCall("CreateFileA", 2); }, 5},
+        {"temporary copy cannot be created",
+         [&] {
+             host::WriteHostFile(temp, "stale");
+             host::SetReadOnly(temp);
+         },
+         5},
+        {"disk full part-way", [] { host::SetDiskSpace(70000); }, 1603},
+        {"a write fails", [] { host::FailCall("WriteFile", 2); }, 1603},
+        {"the flush fails", [] { host::FailCall("FlushFileBuffers"); }, 1603},
+        {"a read fails", [] { host::FailCall("ReadFile", 2); }, 1603},
+        {"the replace fails", [] { host::FailCall("MoveFileExA"); }, 5},
+    };
+    for (const Case& c : cases) {
+        Fresh();
+        temp = config + ".tmp";
+        host::WriteHostFile(config, input);
+        host::SetCreationTime(config, kCreated);
+        c.arrange();
+        EXPECT_EQ(RunFor("1031"), c.result) << c.what;
+        EXPECT_EQ(host::ReadHostFile(config), input) << c.what;
+        const bool staleTempStays = std::string(c.what) == "temporary copy cannot be created";
+        EXPECT_EQ(host::FileExists(temp), staleTempStays) << c.what;
+        EXPECT_EQ(host::OpenHandles(), 0) << c.what;
+    }
+}
+
+TEST_F(ConfigLanguageTest, TimesAreSetAfterAFailedRewrite) {
+    host::WriteHostFile(config, "<appSettings>\n</appSettings>\n");
+    host::SetCreationTime(config, kCreated);
+    host::FailCall("MoveFileExA");
+    EXPECT_EQ(RunFor("1031"), 5u);
+    EXPECT_EQ(host::LastWriteTime(config), kCreated);
+    EXPECT_EQ(host::LastAccessTime(config), kCreated);
+}
+
+TEST_F(ConfigLanguageTest, MissingFileAndUnreadableCreationTime) {
+    EXPECT_EQ(RunFor("1031"), 5u) << "no configuration file";
+    EXPECT_FALSE(host::FileExists(config + ".tmp"));
+    EXPECT_FALSE(host::FileExists(config));
+
+    host::WriteHostFile(config, "<appSettings>\n</appSettings>\n");
+    host::ResetCallCount();
+    host::FailCall("GetFileTime");
+    EXPECT_EQ(RunFor("1031"), 0u) << "the rewrite runs without a creation time";
+    EXPECT_EQ(host::ReadHostFile(config), Crlf({"<appSettings>", kGerman, "</appSettings>"}));
+    for (const std::string& call : host::CallLog())
+        EXPECT_NE(call, "SetFileTime") << "a zero time leaves the times as they are";
+
+    const FILETIME none = ReadCreationTime(host::WinPath(dir + "/absent").c_str());
+    EXPECT_EQ(none.dwLowDateTime | none.dwHighDateTime, 0u);
+}
+
+} // namespace
+
+#include "sweep.h"
+
+namespace {
+
+void ConfigFor(SweepScene& scene, const char* lcid) {
+    const std::string config = host::MakeTempDir() + "/Rondo.exe.config";
+    host::WriteHostFile(
+        config,
+        Lf({"<configuration>", "  <appSettings>", "    <add key=\"Language\" value=\"fr-FR\"/>",
+            "    <add key=\"Port\" value=\"COM1\"/>", "  </appSettings>", "</configuration>"}));
+    host::SetCreationTime(config, kCreated);
+    host::SetProperty("CustomActionData", host::WinPath(config) + "|" + lcid);
+    host::SetDeferred(true);
+    // The temporary copy must never be left behind either.
+    scene.watchedFiles = {config, config + ".tmp"};
+}
+
+VANTOR_SWEEP(SetConfigLanguage, "German", [](SweepScene& scene) { ConfigFor(scene, "1031"); },
+             {ERROR_ACCESS_DENIED, ERROR_INSTALL_FAILURE});
+VANTOR_SWEEP(SetConfigLanguage, "English removes only",
+             [](SweepScene& scene) { ConfigFor(scene, "1033"); },
+             {ERROR_ACCESS_DENIED, ERROR_INSTALL_FAILURE});
+
+} // namespace
