@@ -178,15 +178,6 @@ UINT CultureNameForLcid(LPCSTR lcidText, LPCSTR* cultureName) {
     return ERROR_INVALID_DATA;
 }
 
-FILETIME ReadCreationTime(LPCSTR path) {
-    FILETIME created{};
-    FileHandle file(
-        CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file || !GetFileTime(file.get(), &created, nullptr, nullptr))
-        return FILETIME{};
-    return created;
-}
-
 UINT RewriteAppSettings(LPCSTR path, LPCSTR cultureName) {
     // Write access is asked up front although the file is only read: a file
     // that may not be changed (read-only, or refused by its folder) is turned
@@ -226,15 +217,6 @@ namespace {
 
 // Sets all three times of the file to its creation time, so that the
 // rewritten file looks as installed. A zero time leaves them as they are.
-void RestoreTimes(LPCSTR path, const FILETIME& created) {
-    if (!created.dwLowDateTime && !created.dwHighDateTime)
-        return;
-    FileHandle file(CreateFileA(path, FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file)
-        SetFileTime(file.get(), &created, &created, &created);
-}
-
 } // namespace
 
 extern "C" UINT WINAPI SetConfigLanguage(MSIHANDLE installation) {
@@ -272,6 +254,6 @@ extern "C" UINT WINAPI SetConfigLanguage(MSIHANDLE installation) {
 
     const FILETIME created = ReadCreationTime(path.c_str());
     const UINT result = RewriteAppSettings(path.c_str(), culture);
-    RestoreTimes(path.c_str(), created);
+    SetAllTimes(path.c_str(), created);
     return result;
 }

@@ -1,6 +1,7 @@
 // The user-interface language in an application's XML configuration file.
 #pragma once
 
+#include "common/file_times.h"
 #include "platform/platform.h"
 
 namespace vantor {
@@ -8,9 +9,6 @@ namespace vantor {
 // The culture name of a decimal LCID text: 0 and *cultureName set, or 13
 // (ERROR_INVALID_DATA) for a number outside the table.
 UINT CultureNameForLcid(LPCSTR lcidText, LPCSTR* cultureName);
-
-// The file's creation time, or a zero time when it cannot be read.
-FILETIME ReadCreationTime(LPCSTR path);
 
 // Rewrites the appSettings section of the file at path for the culture:
 // every line in the section that mentions "Language" goes, and a Language

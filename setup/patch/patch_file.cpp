@@ -132,15 +132,6 @@ bool FindPatchRecord(HANDLE file, LONGLONG fileSize, LONGLONG from, LONGLONG* at
     return false;
 }
 
-FILETIME ReadCreationTime(LPCSTR path) {
-    FILETIME created{0, 0};
-    FileHandle file(
-        CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file && !GetFileTime(file.get(), &created, nullptr, nullptr))
-        created = FILETIME{0, 0};
-    return created;
-}
-
 namespace {
 
 bool OverwriteFirstRecord(LPCSTR path, const PatchInfo& record) {
@@ -161,15 +152,6 @@ bool OverwriteFirstRecord(LPCSTR path, const PatchInfo& record) {
     DWORD written = 0;
     return WriteFile(file.get(), &record, DWORD(sizeof record), &written, nullptr) &&
            written == sizeof record;
-}
-
-// All three times: Wine ignores a change of the creation time alone.
-bool SetAllTimes(LPCSTR path, const FILETIME& time) {
-    if (time.dwLowDateTime == 0 && time.dwHighDateTime == 0)
-        return true; // not known: the times stay as they are
-    FileHandle file(CreateFileA(path, FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-    return file && SetFileTime(file.get(), &time, &time, &time);
 }
 
 } // namespace

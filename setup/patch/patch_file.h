@@ -4,6 +4,7 @@
 // builds it unchanged and reads and writes records exactly as the actions do.
 #pragma once
 
+#include "common/file_times.h"
 #include "platform/platform.h"
 
 #include <cstddef>
@@ -66,9 +67,6 @@ PatchInfo EmptyPatchInfo();
 // or when the file cannot be read.
 bool FindPatchRecord(HANDLE file, LONGLONG fileSize, LONGLONG from, LONGLONG* at,
                      PatchInfo* found = nullptr);
-
-// Creation time of a file, zero when it cannot be opened or queried.
-FILETIME ReadCreationTime(LPCSTR path);
 
 // Writes record over the first record in the file at path, then sets the
 // file's creation, last-access and last-write times to the creation time it
