@@ -213,12 +213,6 @@ UINT RewriteAppSettings(LPCSTR path, LPCSTR cultureName) {
 
 using namespace vantor;
 
-namespace {
-
-// Sets all three times of the file to its creation time, so that the
-// rewritten file looks as installed. A zero time leaves them as they are.
-} // namespace
-
 extern "C" UINT WINAPI SetConfigLanguage(MSIHANDLE installation) {
     MsiProperty data(installation, "CustomActionData");
     UINT readResult = ERROR_SUCCESS;
