@@ -2,6 +2,7 @@
 
 #include "host_fixture.h"
 
+#include <cstdio>
 #include <fstream>
 #include <map>
 #include <optional>
@@ -13,6 +14,20 @@ std::vector<SweepCase>& SweepCases() {
 }
 
 namespace {
+
+long sweptScenarios = 0;
+long injectedRuns = 0;
+
+// One line for the test report: how much the sweep did.
+class SweepReport : public ::testing::Environment {
+  public:
+    void TearDown() override {
+        if (sweptScenarios)
+            std::printf("sweep: %ld runs with an injected fault over %ld scenarios\n", injectedRuns,
+                        sweptScenarios);
+    }
+};
+::testing::Environment* const report = ::testing::AddGlobalTestEnvironment(new SweepReport);
 
 using Snapshot = std::map<std::string, std::optional<std::string>>;
 
@@ -61,7 +76,9 @@ TEST_P(Sweep, EveryInjectedFaultEndsCleanly) {
     ASSERT_EQ(host::OpenHandles(), 0) << "the clean run leaves handles open";
     ASSERT_GT(calls, 0) << "the action makes no platform call";
 
+    ++sweptScenarios;
     for (long k = 1; k <= calls; ++k) {
+        ++injectedRuns;
         Prepared run = Prepare(c);
         host::FailNthCall(k);
         const UINT result = c.entry(run.scene.session);
