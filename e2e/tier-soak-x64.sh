@@ -1,0 +1,3 @@
+#!/usr/bin/env bash
+# Soak (x64): install, repair, upgrade and removal cycles, and a rollback.
+exec bash "$(dirname "$0")/soak/tier.sh" x64
