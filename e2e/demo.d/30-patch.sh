@@ -3,10 +3,6 @@
 # repair, read by patchinfo from the files in the prefix, and what each
 # application prints when run.
 
-# The record carries the country of the installation's language: German.
-CHOICES+=" ProductLanguage=1031"
-REPAIR_CHOICES+=" ProductLanguage=1031"
-
 DEMO_APPS=(rondo32.exe RONDOdemo.exe fathom.exe quill.exe larch32.exe TERN32.exe
            "Solvane CMS.exe" "Corvid Vigilo.exe" sable32.exe)
 BEFORE_REPORT+=(report_patch_shipped)

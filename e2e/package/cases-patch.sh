@@ -10,6 +10,9 @@ PATCH_ACTIONS=(RondoApplyPatchInfo RondoDemoApplyPatchInfo FathomApplyPatchInfo
                QuillApplyPatchInfo LarchApplyPatchInfo TernApplyPatchInfo
                RondoApplyPatchInfoHarbor RondoApplyPatchInfoMistral SableApplyPatchInfo)
 PATCH_TOOL=$ROOT/build/host/tools/patchinfo
+# The German edition: ProductLanguage 1031 comes from the package, as msiexec
+# takes no mixed-case property from its command line.
+DEMO_DE=$(winpath "$(package_path "$ARCH" demo-de)")
 
 apps_dir() { dirname "$(installed_file "$ARCH" "Vantor Demo")"; }
 
@@ -65,7 +68,8 @@ expect_only_records_changed() {
 }
 
 case_patch_install_writes_records_the_applications_read() {
-    install install-patch "$DEMO" $CHOICES ProductLanguage=1031
+    [ -f "$(package_path "$ARCH" demo-de)" ] || { fail "missing demo-de.msi (run ./run build)"; return; }
+    install install-patch "$DEMO_DE" $CHOICES
     expect_eq "msiexec install" 0 "$RC"
     expect_patch_actions "install" 1
     expect_eq "applications after install" \
@@ -73,7 +77,7 @@ case_patch_install_writes_records_the_applications_read() {
         "$(run_apps)"
     expect_only_records_changed
 
-    uninstall uninstall-patch "$DEMO"
+    uninstall uninstall-patch "$DEMO_DE"
     expect_eq "msiexec uninstall" 0 "$RC"
     expect_patch_actions "uninstall" "not run"
     [ -z "$(ls -A "$(apps_dir)" 2>/dev/null)" ] || fail "applications left after uninstall: $(ls "$(apps_dir)")"
@@ -82,14 +86,14 @@ case_patch_install_writes_records_the_applications_read() {
 case_patch_repair_writes_the_cached_choices() {
     local app
     [ -x "$PATCH_TOOL" ] || { fail "missing $PATCH_TOOL (run ./run build)"; return; }
-    install install-patch "$DEMO" $CHOICES ProductLanguage=1031
+    install install-patch "$DEMO_DE" $CHOICES
     expect_eq "msiexec install" 0 "$RC"
     # Records that no installation writes: the repair must write them over.
     for app in "${PATCH_APPS[@]}"; do
         "$PATCH_TOOL" stamp "$(apps_dir)/${app%:*}" --converter 1 --port 1 --country 1 \
             --serial ZZZZ --version 1 >/dev/null || fail "stamp ${app%:*}"
     done
-    msi repair-patch /i "$DEMO" REINSTALL=ALL REINSTALLMODE=vomus ProductLanguage=1031 \
+    msi repair-patch /i "$DEMO_DE" REINSTALL=ALL REINSTALLMODE=vomus \
         DEFAULT_CONVERTER=16 DEFAULT_COM_PORT=4 DEFAULT_PAR_PORT=2 SERIAL_NUMBER=CD456
     expect_eq "msiexec repair" 0 "$RC"
     expect_patch_actions "repair" 1
@@ -99,17 +103,18 @@ case_patch_repair_writes_the_cached_choices() {
 }
 
 case_patch_demonstration_source_and_a_full_serial_number() {
-    install install-patch-demo "$DEMO" DEFAULT_CONVERTER=99 SERIAL_NUMBER=ABCDEFGH ProductLanguage=2070
+    # The English edition: 1033 gives the United Kingdom's code.
+    install install-patch-demo "$DEMO" DEFAULT_CONVERTER=99 SERIAL_NUMBER=ABCDEFGH
     expect_eq "msiexec install" 0 "$RC"
     # Layout 1 writes "DEMO" and its zero over the start of the serial number.
     expect_eq "applications after install" \
-        "$(expected_apps 99 0 99 ', port 0, country 351, serial "ABCDEFGH", version 1000' DEMO)" \
+        "$(expected_apps 99 0 99 ', port 0, country 44, serial "ABCDEFGH", version 1000' DEMO)" \
         "$(run_apps)"
 }
 
-case_patch_without_a_country_code_installs_the_applications_unpatched() {
+case_patch_unknown_converter_installs_the_applications_unpatched() {
     local app
-    install install-patch-korean "$DEMO" $CHOICES ProductLanguage=1042
+    install install-patch-unknown "$DEMO" DEFAULT_CONVERTER=7 DEFAULT_COM_PORT=3 SERIAL_NUMBER=AB123
     expect_eq "msiexec install" 0 "$RC"
     expect_patch_actions "install" 1
     expect_eq "applications after install" \
