@@ -86,6 +86,7 @@ case_patch_install_writes_records_the_applications_read() {
 case_patch_repair_writes_the_cached_choices() {
     local app
     [ -x "$PATCH_TOOL" ] || { fail "missing $PATCH_TOOL (run ./run build)"; return; }
+    [ -f "$(package_path "$ARCH" demo-de)" ] || { fail "missing demo-de.msi (run ./run build)"; return; }
     install install-patch "$DEMO_DE" $CHOICES
     expect_eq "msiexec install" 0 "$RC"
     # Records that no installation writes: the repair must write them over.
