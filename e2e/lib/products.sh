@@ -34,7 +34,10 @@ action_log_lines() { tr -d '\r' <"$1" 2>/dev/null | grep -o 'VantorCustomAction:
 # "(no key)" when the product has no key.
 cache_of() {
     local out
-    if ! out=$(wine_capture reg query "HKLM\\$COMPANY_KEY\\$2" /reg:"$(reg_view "$1")"); then
+    # reg.exe answers "not found" now and then on a busy machine: a key is
+    # missing only when a second look agrees.
+    if ! out=$(wine_capture reg query "HKLM\\$COMPANY_KEY\\$2" /reg:"$(reg_view "$1")") &&
+        ! { sleep 1; out=$(wine_capture reg query "HKLM\\$COMPANY_KEY\\$2" /reg:"$(reg_view "$1")"); }; then
         echo "(no key)"
         return
     fi
