@@ -2,46 +2,15 @@
 # e2e/demo/choice.wxi), sourced by the package tier. The combo-box actions sit
 # in the UI sequence, which Wine's msiexec runs with /qr only.
 
-DEMO2=$(winpath "$(package_path "$ARCH" demo2)")
-DEMO2_CODE='{5A0E2D61-7C3B-4F4B-9D2E-1B6A7C8D9E21}'
-# The related-products table's row for the demo's upgrade code.
-DEMO_TABLE_CODES='{CA3957A3-8CBC-4989-A6AB-B69E20994A9B};{CC8FBE80-A51C-4AF0-A527-6BC3A5C8B760};'
+source "$ROOT/e2e/lib/choice.sh"
 
-choice_dir() { dirname "$(installed_file "$ARCH" "Vantor Demo")"; }
+DEMO2=$(winpath "$(package_path "$ARCH" demo2)")
+
+choice_dir() { demo_dir "$ARCH"; }
 
 # A drivers feature above INSTALLLEVEL stays on disk after /x under Wine; each
 # case that looks at the drivers files starts without them.
 clear_drivers() { rm -rf "$(choice_dir)/Drivers"; }
-
-# logged_property LOG NAME: the value the verbose log's property dump gives.
-logged_property() {
-    tr -d '\r' <"$1" 2>/dev/null | sed -n "s/^Property(S): $2 = //p" | tail -1
-}
-
-# The installer's product registration (Classes, shared by both views):
-# "registered" or "absent".
-product_state() { # code
-    local squashed
-    squashed=$(squash_guid "$1")
-    if "$WINE" reg query "HKLM\\Software\\Classes\\Installer\\Products\\$squashed" </dev/null \
-        >/dev/null 2>&1; then
-        echo registered
-    else
-        echo absent
-    fi
-}
-
-# The engine's packed form of a GUID: each group reversed, the last two groups
-# by byte pairs.
-squash_guid() {
-    local g=${1//[\{\}]/} out="" i part
-    IFS=- read -r -a parts <<<"$g"
-    for i in 0 1 2; do out+=$(rev <<<"${parts[$i]}"); done
-    for part in "${parts[3]}" "${parts[4]}"; do
-        for ((i = 0; i < ${#part}; i += 2)); do out+=${part:i+1:1}${part:i:1}; done
-    done
-    echo "$out"
-}
 
 qr_install() { # step package [properties...]
     local step=$1 package=$2
