@@ -24,6 +24,13 @@ OUR_KEYS=("$COMPANY_KEY"
     'SYSTEM\CurrentControlSet\Services\EventLog\System\kappa'
     'SYSTEM\CurrentControlSet\Services\EventLog\System\vantor')
 
+DEMO2_CODE='{5A0E2D61-7C3B-4F4B-9D2E-1B6A7C8D9E21}'
+
+# Whether the engine holds a product as installed.
+registered() { # product code
+    key_exists "$ARCH" "SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\\$1"
+}
+
 programs_dir() {
     if [ "$ARCH" = x86 ]; then echo "$WINEPREFIX/drive_c/Program Files (x86)"; else
         echo "$WINEPREFIX/drive_c/Program Files"; fi
@@ -64,13 +71,13 @@ case_install_repair_upgrade_remove_cycles() {
             "$(cache_of "$ARCH" "$DEMO_CODE" | sed -n 's/^DEFAULT_CONVERTER=//p')"
         if [ -n "$demo2" ]; then
             step "upgrade-$cycle" 0 /i "$demo2" $CHOICES
-            # Whatever the upgrade left installed goes now: 2.0, and 1.0 where
-            # this engine did not remove it through the list.
+            registered "$DEMO_CODE" && fail "cycle $cycle: 1.0 is still registered after the upgrade"
+            registered "$DEMO2_CODE" || fail "cycle $cycle: 2.0 is not registered after the upgrade"
             step "remove-2.0-$cycle" 0 /x "$demo2"
-            step "remove-1.0-$cycle" 0 /x "$(winpath "$DEMO_MSI")"
         else
             step "remove-$cycle" 0 /x "$(winpath "$DEMO_MSI")"
         fi
+        registered "$DEMO_CODE" && fail "cycle $cycle: 1.0 is still registered"
         expect_nothing_left "after cycle $cycle"
     done
 }
