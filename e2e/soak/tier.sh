@@ -51,7 +51,10 @@ expect_nothing_left() { # when
         key_exists "$ARCH" "$key" && fail "$1: HKLM\\$key is still there"
     done
     if [ -d "$(company_dir)" ]; then
-        leftovers=$(cd "$(company_dir)" && find . -type f | sort | head -20)
+        # The fixture dpinst.exe logs its runs beside itself, where the tests
+        # read them (the real tool logs elsewhere): not the product's files.
+        leftovers=$(cd "$(company_dir)" && find . -type f ! -name dpinst.log ! -name dpinst-exit.txt |
+            sort | head -20)
         [ -z "$leftovers" ] || fail "$1: files left under Vantor Technology: $(echo $leftovers)"
     fi
     leftovers=$(find "$WINEPREFIX/drive_c" \( -iname 'tessel.ini' -o -iname '*.config.tmp' \) 2>/dev/null | head -5)
