@@ -69,7 +69,9 @@ UINT MsiProperty::Read() {
     return ERROR_SUCCESS;
 }
 
-UINT MsiProperty::Write() { return MsiSetPropertyA(installation_, name_, value_.get()); }
+UINT MsiProperty::Write() {
+    return MsiSetPropertyA(installation_, name_, value_.get());
+}
 
 void MsiProperty::SetValue(LPCSTR text, DWORD length) {
     value_ = CopyValueIn(text, length);

@@ -57,16 +57,16 @@ UINT RegistryProperty::Write() {
     if (!keyPath_ || !name_)
         return ERROR_INSTALL_FAILURE;
     RegKey key;
-    LONG result = RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath_.get(), 0, nullptr,
-                                  REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, key.put(),
-                                  nullptr);
+    LONG result =
+        RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath_.get(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        KEY_ALL_ACCESS, nullptr, key.put(), nullptr);
     if (result != ERROR_SUCCESS)
         return static_cast<UINT>(result);
     // A value never set is stored as the empty text.
     const char* data = value_ ? value_.get() : "";
     const DWORD bytes = value_ ? size_ : 1;
-    return static_cast<UINT>(RegSetValueExA(key.get(), name_, 0, REG_SZ,
-                                            reinterpret_cast<const BYTE*>(data), bytes));
+    return static_cast<UINT>(
+        RegSetValueExA(key.get(), name_, 0, REG_SZ, reinterpret_cast<const BYTE*>(data), bytes));
 }
 
 void RegistryProperty::SetValue(LPCSTR text, DWORD length) {
@@ -83,8 +83,8 @@ LONG RegistryProperty::DeleteKey(LONG* productKeyResult) {
     // A key that still has subkeys cannot be deleted, so the walk removes the
     // product key, the company key when no other product is left under it,
     // and ends on "SOFTWARE", which always refuses.
-    std::unique_ptr<char[]> path = CopyValueIn(keyPath_.get(),
-                                               static_cast<DWORD>(std::strlen(keyPath_.get())));
+    std::unique_ptr<char[]> path =
+        CopyValueIn(keyPath_.get(), static_cast<DWORD>(std::strlen(keyPath_.get())));
     LONG result = ERROR_SUCCESS;
     bool first = true;
     for (;;) {

@@ -199,7 +199,7 @@ typedef struct _PROCESS_INFORMATION {
 #define FILE_BEGIN 0
 #define FILE_CURRENT 1
 #define FILE_END 2
-#define INVALID_HANDLE_VALUE ((HANDLE)(LONG_PTR) - 1)
+#define INVALID_HANDLE_VALUE ((HANDLE)(LONG_PTR)-1)
 #define MOVEFILE_REPLACE_EXISTING 0x1
 #define MOVEFILE_WRITE_THROUGH 0x8
 typedef std::intptr_t LONG_PTR;
@@ -281,17 +281,14 @@ LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey);
 LSTATUS WINAPI RegCloseKey(HKEY hKey);
 
 // Services (advapi32).
-SC_HANDLE WINAPI OpenSCManagerA(LPCSTR lpMachineName, LPCSTR lpDatabaseName,
-                                DWORD dwDesiredAccess);
+SC_HANDLE WINAPI OpenSCManagerA(LPCSTR lpMachineName, LPCSTR lpDatabaseName, DWORD dwDesiredAccess);
 SC_HANDLE WINAPI OpenServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, DWORD dwDesiredAccess);
 SC_HANDLE WINAPI CreateServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, LPCSTR lpDisplayName,
                                 DWORD dwDesiredAccess, DWORD dwServiceType, DWORD dwStartType,
                                 DWORD dwErrorControl, LPCSTR lpBinaryPathName,
-                                LPCSTR lpLoadOrderGroup, LPDWORD lpdwTagId,
-                                LPCSTR lpDependencies, LPCSTR lpServiceStartName,
-                                LPCSTR lpPassword);
-BOOL WINAPI StartServiceA(SC_HANDLE hService, DWORD dwNumServiceArgs,
-                          LPCSTR* lpServiceArgVectors);
+                                LPCSTR lpLoadOrderGroup, LPDWORD lpdwTagId, LPCSTR lpDependencies,
+                                LPCSTR lpServiceStartName, LPCSTR lpPassword);
+BOOL WINAPI StartServiceA(SC_HANDLE hService, DWORD dwNumServiceArgs, LPCSTR* lpServiceArgVectors);
 BOOL WINAPI ControlService(SC_HANDLE hService, DWORD dwControl, LPSERVICE_STATUS lpServiceStatus);
 BOOL WINAPI QueryServiceStatus(SC_HANDLE hService, LPSERVICE_STATUS lpServiceStatus);
 BOOL WINAPI DeleteService(SC_HANDLE hService);

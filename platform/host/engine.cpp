@@ -69,7 +69,8 @@ int OpenNonSession() {
     return open;
 }
 
-Area area("engine", [] { E() = Engine{}; }, OpenNonSession);
+Area area(
+    "engine", [] { E() = Engine{}; }, OpenNonSession);
 
 Object* Find(MSIHANDLE h, Kind kind) {
     auto it = E().handles.find(h);
@@ -140,7 +141,9 @@ std::string Upper(std::string text) {
 
 // ---------------------------------------------------------------- control
 
-MSIHANDLE OpenSession() { return NewHandle(Object{Kind::Session, {}, {}}); }
+MSIHANDLE OpenSession() {
+    return NewHandle(Object{Kind::Session, {}, {}});
+}
 
 void SetProperty(const std::string& name, const std::string& value) {
     if (value.empty())
@@ -156,15 +159,25 @@ std::optional<std::string> GetProperty(const std::string& name) {
     return it->second;
 }
 
-void RemoveProperty(const std::string& name) { E().properties.erase(name); }
+void RemoveProperty(const std::string& name) {
+    E().properties.erase(name);
+}
 
-const std::map<std::string, std::string>& Properties() { return E().properties; }
+const std::map<std::string, std::string>& Properties() {
+    return E().properties;
+}
 
-void SetDeferred(bool deferred) { E().deferred = deferred; }
+void SetDeferred(bool deferred) {
+    E().deferred = deferred;
+}
 
-const std::vector<std::string>& ForbiddenPropertyAccesses() { return E().forbidden; }
+const std::vector<std::string>& ForbiddenPropertyAccesses() {
+    return E().forbidden;
+}
 
-const std::vector<std::string>& LogLines() { return E().log; }
+const std::vector<std::string>& LogLines() {
+    return E().log;
+}
 
 void AddTable(const std::string& name, const std::vector<std::string>& columns, int keyColumns) {
     E().tables[name] = Table{columns, keyColumns, {}};
@@ -174,7 +187,9 @@ void AddRow(const std::string& table, const Row& row) {
     E().tables.at(table).rows.push_back(TableRow{row, false});
 }
 
-bool HasTable(const std::string& name) { return E().tables.count(name) != 0; }
+bool HasTable(const std::string& name) {
+    return E().tables.count(name) != 0;
+}
 
 std::vector<TableRow> TableRows(const std::string& table) {
     auto it = E().tables.find(table);
@@ -192,13 +207,17 @@ std::optional<INSTALLSTATE> FeatureRequest(const std::string& name) {
     return it->second.request;
 }
 
-std::optional<int> InstallLevel() { return E().installLevel; }
+std::optional<int> InstallLevel() {
+    return E().installLevel;
+}
 
 void AddRelatedProduct(const std::string& upgradeCode, const std::string& productCode) {
     E().related[Upper(upgradeCode)].push_back(productCode);
 }
 
-int OpenMsiHandles() { return OpenNonSession(); }
+int OpenMsiHandles() {
+    return OpenNonSession();
+}
 
 } // namespace host
 
@@ -397,8 +416,7 @@ extern "C" UINT WINAPI MsiViewExecute(MSIHANDLE hView, MSIHANDLE) {
     const Table& table = E().tables.at(v->view.table);
     v->view.result.clear();
     v->view.cursor = 0;
-    const int column =
-        v->view.filterColumn.empty() ? -1 : ColumnIndex(table, v->view.filterColumn);
+    const int column = v->view.filterColumn.empty() ? -1 : ColumnIndex(table, v->view.filterColumn);
     for (const TableRow& row : table.rows) {
         if (column >= 0 && (std::size_t(column) >= row.fields.size() ||
                             FieldText(row.fields[column]) != v->view.filterValue))

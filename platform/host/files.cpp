@@ -55,7 +55,8 @@ Area area("files", ResetFiles, [] { return OpenKernelHandles("file"); });
 constexpr std::uint64_t kEpochDifference = 11644473600ull; // 1601 to 1970, seconds
 
 std::uint64_t ToFileTime(const timespec& t) {
-    return (std::uint64_t(t.tv_sec) + kEpochDifference) * 10000000ull + std::uint64_t(t.tv_nsec) / 100;
+    return (std::uint64_t(t.tv_sec) + kEpochDifference) * 10000000ull +
+           std::uint64_t(t.tv_nsec) / 100;
 }
 
 timespec FromFileTime(std::uint64_t ft) {
@@ -81,7 +82,9 @@ std::string Canonical(const std::string& hostPath) {
 
 } // namespace
 
-void SetDiskSpace(long long bytes) { F().diskSpace = bytes; }
+void SetDiskSpace(long long bytes) {
+    F().diskSpace = bytes;
+}
 
 std::string MakeTempDir() {
     char pattern[] = "/tmp/vantor-test-XXXXXX";
@@ -152,7 +155,9 @@ void SetReadOnly(const std::string& hostPath, bool readOnly) {
         F().readOnly.erase(Canonical(hostPath));
 }
 
-int OpenFileHandles() { return OpenKernelHandles("file"); }
+int OpenFileHandles() {
+    return OpenKernelHandles("file");
+}
 
 } // namespace host
 
@@ -302,10 +307,10 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, D
     file->access = dwDesiredAccess;
     file->share = dwShareMode;
     ByPath()[file->path].push_back(file);
-    SetLastError(exists && (dwCreationDisposition == CREATE_ALWAYS ||
-                            dwCreationDisposition == OPEN_ALWAYS)
-                     ? ERROR_ALREADY_EXISTS
-                     : ERROR_SUCCESS);
+    SetLastError(
+        exists && (dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == OPEN_ALWAYS)
+            ? ERROR_ALREADY_EXISTS
+            : ERROR_SUCCESS);
     return NewKernelHandle(file);
 }
 
@@ -377,7 +382,7 @@ extern "C" BOOL WINAPI SetFilePointerEx(HANDLE hFile, LARGE_INTEGER liDistanceTo
     FileObject* file = FindKernel<FileObject>(hFile);
     if (!file)
         return Fail(ERROR_INVALID_HANDLE);
-    int whence = dwMoveMethod == FILE_BEGIN ? SEEK_SET
+    int whence = dwMoveMethod == FILE_BEGIN     ? SEEK_SET
                  : dwMoveMethod == FILE_CURRENT ? SEEK_CUR
                                                 : SEEK_END;
     off_t at = ::lseek(file->fd, off_t(liDistanceToMove.QuadPart), whence);
@@ -479,8 +484,7 @@ extern "C" BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName
     if (!ParentExists(to))
         return Fail(ERROR_PATH_NOT_FOUND);
     std::error_code failed;
-    std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing,
-                               failed);
+    std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing, failed);
     if (failed)
         return Fail(ERROR_ACCESS_DENIED);
     if (!targetExists)

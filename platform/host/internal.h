@@ -11,7 +11,9 @@ struct Area {
 };
 
 // The failure a faulted call reports: the test's code, or the call's default.
-inline DWORD FaultError(DWORD asked, DWORD fallback) { return asked ? asked : fallback; }
+inline DWORD FaultError(DWORD asked, DWORD fallback) {
+    return asked ? asked : fallback;
+}
 
 // Case-insensitive comparison, as Windows compares registry and file names.
 bool EqualNoCase(const std::string& a, const std::string& b);

@@ -30,7 +30,8 @@ void ResetKernel() {
 }
 
 Area kernelArea("kernel", ResetKernel, [] { return OpenKernelHandles(nullptr); });
-Area heapArea("heap", [] {}, [] { return int(K().heapBlocks.size()); });
+Area heapArea(
+    "heap", [] {}, [] { return int(K().heapBlocks.size()); });
 
 thread_local DWORD lastError = 0;
 
@@ -58,7 +59,9 @@ int OpenKernelHandles(const char* kind) {
     return open;
 }
 
-int OpenHeapBlocks() { return int(K().heapBlocks.size()); }
+int OpenHeapBlocks() {
+    return int(K().heapBlocks.size());
+}
 
 } // namespace host
 
@@ -73,7 +76,9 @@ extern "C" BOOL WINAPI CloseHandle(HANDLE hObject) {
     return TRUE;
 }
 
-extern "C" HANDLE WINAPI GetProcessHeap(void) { return &processHeap; }
+extern "C" HANDLE WINAPI GetProcessHeap(void) {
+    return &processHeap;
+}
 
 extern "C" LPVOID WINAPI HeapAlloc(HANDLE hHeap, DWORD dwFlags, SIZE_T dwBytes) {
     if (ShouldFail("HeapAlloc") || hHeap != &processHeap)
@@ -95,9 +100,13 @@ extern "C" BOOL WINAPI HeapFree(HANDLE hHeap, DWORD, LPVOID lpMem) {
     return TRUE;
 }
 
-extern "C" DWORD WINAPI GetLastError(void) { return lastError; }
+extern "C" DWORD WINAPI GetLastError(void) {
+    return lastError;
+}
 
-extern "C" void WINAPI SetLastError(DWORD dwErrCode) { lastError = dwErrCode; }
+extern "C" void WINAPI SetLastError(DWORD dwErrCode) {
+    lastError = dwErrCode;
+}
 
 // The Windows function writes at most 1024 bytes, terminator included, and
 // answers the number of characters written.

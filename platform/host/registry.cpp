@@ -11,7 +11,7 @@ namespace {
 
 struct Key {
     std::string name;
-    std::map<std::string, std::unique_ptr<Key>> subkeys;     // by lower-case name
+    std::map<std::string, std::unique_ptr<Key>> subkeys;            // by lower-case name
     std::map<std::string, std::pair<std::string, RegValue>> values; // by lower-case name
 };
 
@@ -111,9 +111,13 @@ std::string RegValue::Text() const {
     return text.substr(0, text.find('\0'));
 }
 
-bool KeyExists(const std::string& path) { return Walk(path, false) != nullptr; }
+bool KeyExists(const std::string& path) {
+    return Walk(path, false) != nullptr;
+}
 
-void CreateKey(const std::string& path) { Walk(path, true); }
+void CreateKey(const std::string& path) {
+    Walk(path, true);
+}
 
 std::optional<RegValue> GetRegValue(const std::string& path, const std::string& name) {
     Key* key = Walk(path, false);
@@ -145,7 +149,9 @@ std::vector<std::string> SubKeys(const std::string& path) {
     return names;
 }
 
-int OpenRegistryKeys() { return int(R().open.size()); }
+int OpenRegistryKeys() {
+    return int(R().open.size());
+}
 
 } // namespace host
 
