@@ -15,24 +15,21 @@
 
 namespace vantor {
 
-namespace {
-
-struct Culture {
-    std::int32_t lcid;
-    const char* name;
-};
-
 // The applications ship Belgian Dutch and Nynorsk resources only, and the
 // Hong Kong Chinese ones serve Taiwan too, so those languages map there.
-constexpr Culture kCultures[] = {
+// Declared extern in the header, so it keeps external linkage.
+constexpr Culture CultureTable[] = {
     {1028, "zh-HK"}, {1029, "cs-CZ"}, {1030, "da-DK"}, {1031, "de-DE"}, {1032, "el-GR"},
     {1033, "en-US"}, {1034, "es-ES"}, {1035, "fi-FI"}, {1036, "fr-FR"}, {1038, "hu-HU"},
     {1040, "it-IT"}, {1041, "ja-JP"}, {1043, "nl-BE"}, {1044, "nn-NO"}, {1045, "pl-PL"},
     {1048, "ro-RO"}, {1049, "ru-RU"}, {1053, "sv-SE"}, {1055, "tr-TR"}, {2052, "zh-CN"},
     {2067, "nl-BE"}, {2068, "nn-NO"}, {2070, "pt-PT"},
 };
-constexpr std::size_t kCultureCount = sizeof kCultures / sizeof kCultures[0];
+constexpr std::size_t kCultureCount = sizeof CultureTable / sizeof CultureTable[0];
 static_assert(kCultureCount == 23, "one row per language the applications ship");
+const std::size_t CultureTableCount = kCultureCount;
+
+namespace {
 
 constexpr const char kSectionStart[] = "<appSettings>";
 constexpr const char kSectionEnd[] = "</appSettings>";
@@ -169,7 +166,7 @@ bool CopyWithLanguage(HANDLE config, HANDLE copy, LPCSTR cultureName) {
 
 UINT CultureNameForLcid(LPCSTR lcidText, LPCSTR* cultureName) {
     const std::int32_t lcid = ParseDecimal(lcidText);
-    for (const Culture& culture : kCultures) {
+    for (const Culture& culture : CultureTable) {
         if (culture.lcid == lcid) {
             *cultureName = culture.name;
             return ERROR_SUCCESS;

@@ -4,7 +4,20 @@
 #include "common/file_times.h"
 #include "platform/platform.h"
 
+#include <cstddef>
+#include <cstdint>
+
 namespace vantor {
+
+struct Culture {
+    std::int32_t lcid;
+    const char* name; // culture name written into the configuration file
+};
+
+// Every language the applications ship, by LCID; several LCIDs may share a
+// culture name.
+extern const Culture CultureTable[];
+extern const std::size_t CultureTableCount;
 
 // The culture name of a decimal LCID text: 0 and *cultureName set, or 13
 // (ERROR_INVALID_DATA) for a number outside the table.

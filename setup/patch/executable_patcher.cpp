@@ -8,16 +8,11 @@
 
 namespace vantor {
 
-namespace {
-
 // The record holds the international dialling code of the installation
 // language's country. English (United States) carries the United Kingdom's
 // 44 and Czech the old 42: the applications expect exactly these.
-struct CountryCode {
-    std::uint16_t lcid;
-    std::uint16_t code;
-};
-constexpr CountryCode kCountryCodes[] = {
+// Declared extern in the header, so it keeps external linkage.
+constexpr CountryCode CountryCodeTable[] = {
     {1029, 42},  // Czech
     {1031, 49},  // German, Germany
     {1033, 44},  // English, United States
@@ -29,6 +24,9 @@ constexpr CountryCode kCountryCodes[] = {
     {2067, 32},  // Dutch, Belgium
     {2070, 351}, // Portuguese, Portugal
 };
+const std::size_t CountryCodeTableCount = sizeof CountryCodeTable / sizeof CountryCodeTable[0];
+
+namespace {
 
 // Numbers in the record are 16-bit: only the low 16 bits of a parsed number
 // count, also for the tests on zero and the table lookups.
@@ -163,7 +161,7 @@ UINT ExecutablePatcher::ReadCountryCode() {
     const std::uint16_t lcid = Low16(ParseDecimal(value.get()));
     if (lcid == 0)
         return ERROR_INSTALL_FAILURE;
-    for (const CountryCode& row : kCountryCodes) {
+    for (const CountryCode& row : CountryCodeTable) {
         if (row.lcid == lcid) {
             record.countryCode = row.code;
             return ERROR_SUCCESS;

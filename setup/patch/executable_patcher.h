@@ -4,10 +4,20 @@
 
 #include "setup/patch/patch_file.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
 namespace vantor {
+
+// The international dialling code that a record carries for an installation
+// language (LCID); a language without a row leaves the record unwritten.
+struct CountryCode {
+    std::uint16_t lcid;
+    std::uint16_t code;
+};
+extern const CountryCode CountryCodeTable[];
+extern const std::size_t CountryCodeTableCount;
 
 class ExecutablePatcher {
   public:
