@@ -257,6 +257,14 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, D
         return INVALID_HANDLE_VALUE;
     }
 
+    // A folder is not a file: Windows answers 5 for every open of one that does
+    // not ask for backup semantics, whatever the disposition.
+    std::error_code notADirectory;
+    if (exists && std::filesystem::is_directory(path, notADirectory)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+
     int flags = 0;
     switch (dwCreationDisposition) {
     case OPEN_EXISTING:
