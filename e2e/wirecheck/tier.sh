@@ -1,0 +1,163 @@
+# The wiring checker (dist/<arch>/vantor-wirecheck.exe) under Wine. A package
+# wired as the includes intend (good.wxs, finished as below) passes clean;
+# each miswiring, made from it with msibuild, is flagged with exactly its own
+# check, naming the row at fault; a file that is no package answers 2.
+# Usage: tier.sh x64|x86. Last line: "wirecheck: N passed, N failed".
+set -uo pipefail
+ARCH=${1:-x64}
+ROOT=$(cd "$(dirname "$0")/../.." && pwd)
+source "$ROOT/e2e/lib/wine.sh"
+source "$ROOT/e2e/lib/check.sh"
+
+TIER=wirecheck
+HERE=$ROOT/e2e/wirecheck
+WORK=$ROOT/build/wirecheck-$ARCH
+CHECKER=$ROOT/dist/$ARCH/vantor-wirecheck.exe
+GOOD=$WORK/good.msi
+SECURE='ACTIONPROPERTY;DEFAULT_COM_PORT;DEFAULT_CONVERTER;DEFAULT_HARBOR_CONFIG;DEFAULT_PAR_PORT;INSTALLDIR;SERIAL_NUMBER'
+LAYOUT='X[INSTALLDIR]|X[DEFAULT_CONVERTER]|X[ProductVersion]|X[DEFAULT_PAR_PORT]|X[DEFAULT_COM_PORT]|X[ProductLanguage]|X[SERIAL_NUMBER]|X[REINSTALLMODE]'
+
+# The miswirings: name, the one check expected, a text its line must hold
+# (the row at fault), then the msibuild queries that make it from good.msi.
+MISWIRED=(
+    "setter_missing|setter|CustomAction 'QuillApplyPatchInfo'|DELETE FROM CustomAction WHERE Action='SetQuillApplyPatchInfo'|DELETE FROM InstallExecuteSequence WHERE Action='SetQuillApplyPatchInfo'"
+    "setter_after_its_action|setter|CustomAction 'DIFxInstall'|UPDATE InstallExecuteSequence SET Sequence=4400 WHERE Action='SetDIFxInstall'"
+    "setter_before_costfinalize|setter|CustomAction 'ConfigureHarbor'|UPDATE InstallExecuteSequence SET Sequence=990 WHERE Action='SetConfigureHarbor'"
+    "deferred_after_installfinalize|window|CustomAction 'SableApplyPatchInfo'|UPDATE InstallExecuteSequence SET Sequence=6700 WHERE Action='SableApplyPatchInfo'"
+    "deferred_before_installinitialize|window|CustomAction 'StartVantorAutoLauchService'|UPDATE InstallExecuteSequence SET Sequence=1450 WHERE Action='StartVantorAutoLauchService'"
+    "deferred_in_ui_sequence|window|CustomAction 'TernApplyPatchInfo'|INSERT INTO InstallUISequence (Action, Sequence) VALUES ('TernApplyPatchInfo', 1130)"
+    "shared_data_two_fields|layout|CustomAction 'SetVantorDeferredData'|UPDATE CustomAction SET Target='X[INSTALLDIR]|X[DEFAULT_CONVERTER]' WHERE Action='SetVantorDeferredData'"
+    "shared_data_without_x|layout|CustomAction 'SetVantorDeferredData'|UPDATE CustomAction SET Target='[INSTALLDIR]|[DEFAULT_CONVERTER]|[ProductVersion]|[DEFAULT_PAR_PORT]|[DEFAULT_COM_PORT]|[ProductLanguage]|[SERIAL_NUMBER]|[REINSTALLMODE]' WHERE Action='SetVantorDeferredData'"
+    "own_data_ports_swapped|layout|CustomAction 'SetWinUsbUninstall'|UPDATE CustomAction SET Target='X[INSTALLDIR]|X[DEFAULT_CONVERTER]|X[ProductVersion]|X[DEFAULT_COM_PORT]|X[DEFAULT_PAR_PORT]|X[ProductLanguage]|X[SERIAL_NUMBER]|X[REINSTALLMODE]' WHERE Action='SetWinUsbUninstall'"
+    "shared_data_in_property_table|layout|Property 'VANTOR_DEFERRED_DATA'|DELETE FROM CustomAction WHERE Action='SetVantorDeferredData'|DELETE FROM InstallExecuteSequence WHERE Action='SetVantorDeferredData'|INSERT INTO Property (Property, Value) VALUES ('VANTOR_DEFERRED_DATA', 'X[INSTALLDIR]')"
+    "language_data_separator|layout|CustomAction 'SetSetConfigLanguage'|UPDATE CustomAction SET Target='[#WiringConfig];[ProductLanguage]' WHERE Action='SetSetConfigLanguage'"
+    "harbor_data_two_paths|layout|CustomAction 'SetConfigureHarbor'|UPDATE CustomAction SET Target='[HARBORCONFIGDIR]|[DEFAULT_HARBOR_CONFIG]' WHERE Action='SetConfigureHarbor'"
+    "rollback_as_written_by_wixl|rollback|CustomAction 'CachePropertiesRollback'|UPDATE CustomAction SET Type=3073 WHERE Action='CachePropertiesRollback'"
+    "rollback_after_cacheproperties|rollback|CustomAction 'CachePropertiesRollback'|UPDATE InstallExecuteSequence SET Sequence=1515 WHERE Action='CachePropertiesRollback'"
+    "rollback_missing|rollback|InstallExecuteSequence 'CacheProperties'|DELETE FROM InstallExecuteSequence WHERE Action='CachePropertiesRollback'"
+    "no_combobox_table|combobox|CustomAction 'AppendComboBox', 'PopulateHarborChoices'|DROP TABLE ComboBox"
+    "no_service_install|service|CustomAction 'StartVantorAutoLauchService'|DELETE FROM ServiceInstall"
+    "service_named_otherwise|service|CustomAction 'StartVantorAutoLauchService'|UPDATE ServiceInstall SET Name='Vantor AutoLaunch Service'"
+    "language_file_key_missing|filekey|CustomAction 'SetSetConfigLanguage'|UPDATE CustomAction SET Target='[#NoSuchFile]|[ProductLanguage]' WHERE Action='SetSetConfigLanguage'"
+    "no_removefile_for_tessel|removefile|CustomAction 'ConfigureHarbor'|DELETE FROM RemoveFile WHERE FileName='tessel.ini'"
+    "secure_lacks_harbor_choice|secure|lacks DEFAULT_HARBOR_CONFIG,|UPDATE Property SET Value='ACTIONPROPERTY;DEFAULT_COM_PORT;DEFAULT_CONVERTER;DEFAULT_PAR_PORT;INSTALLDIR;SERIAL_NUMBER' WHERE Property='SecureCustomProperties'"
+    "secure_row_missing|secure|Property 'SecureCustomProperties' (no such row)|DELETE FROM Property WHERE Property='SecureCustomProperties'"
+    "no_upgrade_row|upgrade|CustomAction 'FrobMajorUpgrade'|DELETE FROM Upgrade WHERE ActionProperty='ACTIONPROPERTY'"
+    "binary_row_missing|binary|Binary 'VantorDrivers'|DELETE FROM Binary WHERE Name='VantorDrivers'"
+    "entry_in_the_other_dll|entry|CustomAction 'DIFxInstall'|UPDATE CustomAction SET Source='VantorSetup' WHERE Action='DIFxInstall'"
+)
+
+# sql PACKAGE QUERY...: msibuild queries, each one a failure of the case when refused.
+sql() {
+    local package=$1 query
+    shift
+    for query in "$@"; do
+        msibuild "$package" -q "$query" >/dev/null 2>&1 || { fail "msibuild refused: $query"; return 1; }
+    done
+}
+has_row() { # package table pattern
+    msiinfo export "$1" "$2" 2>/dev/null | tail -n +4 | grep -Eq -- "$3"
+}
+
+# What wixl cannot write, added when the includes have not written it
+# already: the rollback's type, the ComboBox table, the RemoveFile row of
+# "tessel.ini", the Upgrade row of ACTIONPROPERTY, SecureCustomProperties.
+finish() { # package
+    local package=$1
+    sql "$package" "UPDATE CustomAction SET Type=3329 WHERE Action='CachePropertiesRollback'" || return 1
+    msiinfo tables "$package" | grep -qx ComboBox ||
+        sql "$package" "CREATE TABLE ComboBox (Property CHAR(72) NOT NULL, \`Order\` SHORT NOT NULL, Value CHAR(64) NOT NULL, Text CHAR(64) LOCALIZABLE PRIMARY KEY Property, \`Order\`)" || return 1
+    has_row "$package" RemoveFile $'\ttessel.ini\t' ||
+        sql "$package" "INSERT INTO RemoveFile (FileKey, Component_, FileName, DirProperty, InstallMode) VALUES ('TesselIni', 'rondoconfig', 'tessel.ini', 'HARBORCONFIGDIR', 2)" || return 1
+    has_row "$package" Upgrade $'\tACTIONPROPERTY$' ||
+        sql "$package" "INSERT INTO Upgrade (UpgradeCode, VersionMin, VersionMax, Attributes, ActionProperty) VALUES ('{6B1F3E72-8D4C-4A5C-8E3F-2C7B8D9EA002}', '0.0.0', '1.0.0', 256, 'ACTIONPROPERTY')" || return 1
+    has_row "$package" Property '^SecureCustomProperties'$'\t' ||
+        sql "$package" "INSERT INTO Property (Property, Value) VALUES ('SecureCustomProperties', '$SECURE')"
+}
+
+# wirecheck PACKAGE: runs the checker; sets RC, OUT (its findings) and ERR.
+wirecheck() {
+    "$WINE" "$CHECKER" "$@" </dev/null >"$WORK/out" 2>"$WORK/err"
+    RC=$?
+    OUT=$(tr -d '\r' <"$WORK/out")
+    ERR=$(tr -d '\r' <"$WORK/err")
+}
+
+case_good_package_is_clean() {
+    wirecheck "$(winpath "$GOOD")"
+    expect_eq "exit status" 0 "$RC"
+    expect_eq "findings" "" "$OUT"
+}
+
+# One miswiring (the row in MISWIRED): exactly one finding, of its check,
+# naming its row.
+miswired() {
+    local name check row_text queries package list=()
+    IFS='|' read -r name check row_text _ <<<"$MISWIRING"
+    CASE_NAME=$name
+    # The queries follow the third field; a data string in them holds "|" of
+    # its own, so they are split at a "|" before a query word only.
+    queries=${MISWIRING#*|*|*|}
+    mapfile -t list < <(sed -E 's/\|(DELETE|UPDATE|INSERT|DROP|CREATE) /\n\1 /g' <<<"$queries")
+    package=$WORK/$name.msi
+    cp "$GOOD" "$package"
+    sql "$package" "${list[@]}" || return
+    wirecheck "$(winpath "$package")"
+    local lines found
+    lines=$(grep -c . <<<"$OUT")
+    found=$(sed -n 's/^\([a-z]*\): .*/\1/p' <<<"$OUT" | tr '\n' ' ')
+    if [ "$RC" != 1 ] || [ "$lines" != 1 ] || [ "$found" != "$check " ]; then
+        fail "expected exit 1 and one '$check' finding, got exit $RC and: ${OUT:-nothing}"
+    elif ! grep -qF -- "$row_text" <<<"$OUT"; then
+        fail "the finding does not name \"$row_text\": $OUT"
+    fi
+}
+
+# Every check of the checker has a miswiring above.
+case_every_check_has_a_miswiring() {
+    local check
+    for check in setter window layout rollback combobox service filekey removefile secure upgrade \
+        binary entry; do
+        [[ "${MISWIRED[*]}" == *"|$check|"* ]] || fail "no miswiring for '$check'"
+    done
+}
+
+case_what_is_no_package_answers_2() {
+    local nothing=$WORK/no-tables.msi
+    rm -f "$nothing"
+    msibuild "$nothing" -q "CREATE TABLE Thing (Name CHAR(8) NOT NULL PRIMARY KEY Name)" >/dev/null 2>&1 ||
+        fail "msibuild cannot make a database without tables of a package"
+    local file
+    for file in "$HERE/payload.txt" "$WORK/does-not-exist.msi" "$nothing"; do
+        wirecheck "$(winpath "$file")"
+        expect_eq "exit status for $(basename "$file")" 2 "$RC"
+        expect_eq "findings for $(basename "$file")" "" "$OUT"
+        expect_in "reason for $(basename "$file")" "vantor-wirecheck: .*$(basename "$file"): " "$ERR"
+    done
+    wirecheck
+    expect_eq "exit status without a package" 2 "$RC"
+}
+
+reason=$(wine_usable) || give_up "$TIER" "$reason"
+[ -f "$CHECKER" ] || give_up "$TIER" "missing $CHECKER (run ./run build)"
+for dll in VantorSetup VantorDrivers; do
+    [ -f "$ROOT/dist/$ARCH/$dll.dll" ] || give_up "$TIER" "missing dist/$ARCH/$dll.dll (run ./run build)"
+done
+rm -rf "$WORK" && mkdir -p "$WORK"
+# wixl takes the DLLs by paths relative to the folder of the .wxs.
+(cd "$HERE" && wixl -a x64 -I "$ROOT/package" -D VantorSetupDll="../../dist/$ARCH/VantorSetup.dll" \
+    -D VantorDriversDll="../../dist/$ARCH/VantorDrivers.dll" -o "$GOOD" good.wxs) >"$WORK/wixl.log" 2>&1 ||
+    give_up "$TIER" "wixl cannot build good.msi: $(cat "$WORK/wixl.log")"
+CASE_NAME=finish
+finish "$GOOD" || give_up "$TIER" "cannot finish good.msi"
+wine_prefix "wirecheck-$ARCH" || give_up "$TIER" "cannot make a Wine prefix"
+trap wine_stop EXIT
+
+for case in $(declare -F | sed -n 's/^declare -f \(case_.*\)/\1/p'); do
+    run_case "$case"
+done
+for MISWIRING in "${MISWIRED[@]}"; do
+    run_case miswired
+done
+summary "$TIER"
+[ "$CASES_FAILED" = 0 ]
