@@ -1,3 +1,3 @@
 #!/usr/bin/env bash
-# The package wiring checker (x64) under Wine.
-exec bash "$(dirname "$0")/wirecheck/tier.sh" x64
+# The package wiring checker under Wine, both bitnesses.
+exec bash "$(dirname "$0")/wirecheck/tier.sh" x64 x86
