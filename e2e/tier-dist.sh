@@ -60,7 +60,7 @@ expected=$( {
     done
 } | sort)
 listed=$(python3 -c 'import sys, zipfile; print("\n".join(zipfile.ZipFile(sys.argv[1]).namelist()))' "$zip")
-if [ "$(sed "s|^$TOP/||" <<<"$listed" | sort)" = "$expected" ] && ! grep -v "^$TOP/" <<<"$listed" | grep -q .; then
+if [ "$(sed "s|^$TOP/||" <<<"$listed" | sort)" = "$expected" ] && ! grep -qv "^$TOP/" <<<"$listed"; then
     ok
 else
     bad "archive contents differ from the expected list:"$'\n'"$(diff <(sed "s|^$TOP/||" <<<"$listed" | sort) <(echo "$expected"))"
@@ -123,7 +123,8 @@ if cmake -S "$ROOT" -B "$second" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTOR_WERR
     for file in VantorSetup.dll VantorDrivers.dll tools/patchinfo.exe; do
         for tree in build/x64 "$second"; do
             # No link time in the image itself (the strip below would hide it).
-            if x86_64-w64-mingw32-objdump -p "$tree/$file" | grep -qE '^Time/Date\s+Thu Jan  1 00:00:00 1970$'; then
+            header=$(x86_64-w64-mingw32-objdump -p "$tree/$file")
+            if grep -qE '^Time/Date\s+Thu Jan  1 00:00:00 1970$' <<<"$header"; then
                 ok
             else
                 bad "$tree/$file carries a link time stamp"
