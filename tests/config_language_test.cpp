@@ -317,7 +317,8 @@ TEST_F(ConfigLanguageTest, FailuresLeaveTheFileAsItWas) {
     } cases[] = {
         {"configuration file read-only", [&] { host::SetReadOnly(config); }, 5},
         {"configuration file locked by another process", [&] { host::LockFile(config); }, 5},
-        {"configuration file cannot be opened", [] { host::FailCall("CreateFileA", 2); }, 5},
+        // Opens before it: the link checks of the file and its copy, the creation time.
+        {"configuration file cannot be opened", [] { host::FailCall("CreateFileA", 4); }, 5},
         {"temporary copy cannot be created",
          [&] {
              host::WriteHostFile(temp, "stale");

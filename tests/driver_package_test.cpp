@@ -70,7 +70,9 @@ TEST_F(DriverPackageTest, CommandLinesOfTheThreeActions) {
         EXPECT_FALSE(launch.inheritHandles);
         EXPECT_EQ(launch.creationFlags, 0u);
         EXPECT_TRUE(launch.environmentNull);
-        EXPECT_TRUE(launch.currentDirectoryNull);
+        EXPECT_EQ(launch.currentDirectory,
+                  std::optional<std::string>(host::WinPath(installDir) + "\\System\\"))
+            << c.what << ": the tool runs in its own folder";
         EXPECT_EQ(launch.startupInfoSize, DWORD(sizeof(STARTUPINFOA)));
         EXPECT_EQ(launch.startupFlags, 0u);
         EXPECT_EQ(host::LogLines(),
