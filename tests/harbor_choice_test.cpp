@@ -184,6 +184,10 @@ TEST_F(ConfigureHarborTest, CopiesChosenFileBesideItself) {
 
 const std::string kLog = "VantorCustomAction: ";
 
+std::vector<std::string> LinesSince(std::size_t logged) {
+    return std::vector<std::string>(host::LogLines().begin() + logged, host::LogLines().end());
+}
+
 int CopiesMade() {
     const auto& calls = host::CallLog();
     return int(std::count(calls.begin(), calls.end(), "CopyFileA"));
@@ -320,10 +324,11 @@ TEST_F(ConfigureHarborTest, NeverWritesThroughALink) {
         EXPECT_FALSE(host::FileExists(outside + "/second.ini")) << c.what;
         if (c.why) {
             EXPECT_EQ(CopiesMade(), 0) << c.what;
-            ASSERT_EQ(host::LogLines().size(), logged + 1) << c.what;
-            EXPECT_EQ(host::LogLines().back(), kLog + "Refused to replace " +
-                                                   host::WinPath(dir + "/tessel.ini") + ": " +
-                                                   c.why + " (error 13)");
+            EXPECT_EQ(LinesSince(logged),
+                      std::vector<std::string>{kLog + "Refused to replace " +
+                                               host::WinPath(dir + "/tessel.ini") + ": " + c.why +
+                                               " (error 13)"})
+                << c.what;
         } else {
             EXPECT_EQ(host::ReadHostFile(dir + "/tessel.ini"), "[harbor]\nmode=2\n") << c.what;
         }

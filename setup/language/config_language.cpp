@@ -169,16 +169,25 @@ bool CopyWithLanguage(HANDLE config, HANDLE copy, LPCSTR cultureName) {
 // Why the file at path may not be rewritten, or nothing. The action runs as
 // LocalSystem: a link at the file's name or at its copy's, planted by
 // someone who may write the folder, would have it write elsewhere, and a
-// second name of the file would see its times changed. Nothing is read,
-// written or re-timed then.
+// second name of the file would see its times changed. A name that cannot
+// be examined is not used either. Nothing is read, written or re-timed then.
 std::string LinkRefusal(const std::string& path) {
+    const auto unknown = [](const std::string& what, DWORD error) {
+        return what + " cannot be examined (error " + std::to_string(error) + ")";
+    };
     const LinkCheck config = CheckLinks(path.c_str());
     if (config.kind == LinkCheck::kReparsePoint)
-        return "it is a symbolic link or junction";
+        return "it is a symbolic link or junction (error 5)";
     if (config.kind == LinkCheck::kHardLinked)
-        return "it has " + std::to_string(config.links) + " hard links";
-    if (CheckLinks((path + ".tmp").c_str()).kind == LinkCheck::kReparsePoint)
-        return path + ".tmp is a symbolic link or junction";
+        return "it has " + std::to_string(config.links) + " hard links (error 5)";
+    if (config.kind == LinkCheck::kUnknown)
+        return unknown("it", config.error);
+    const std::string temporary = path + ".tmp";
+    const LinkCheck copy = CheckLinks(temporary.c_str());
+    if (copy.kind == LinkCheck::kReparsePoint)
+        return temporary + " is a symbolic link or junction (error 5)";
+    if (copy.kind == LinkCheck::kUnknown)
+        return unknown(temporary, copy.error);
     return std::string();
 }
 
@@ -277,9 +286,7 @@ extern "C" UINT WINAPI SetConfigLanguage(MSIHANDLE installation) {
         return ERROR_INVALID_DATA;
     const std::string refusal = LinkRefusal(path);
     if (!refusal.empty()) {
-        LogAction(installation, ("Refused to rewrite " + path + ": " + refusal + " (error " +
-                                 std::to_string(ERROR_ACCESS_DENIED) + ")")
-                                    .c_str());
+        LogAction(installation, ("Refused to rewrite " + path + ": " + refusal).c_str());
         return ERROR_ACCESS_DENIED;
     }
 
