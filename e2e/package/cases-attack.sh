@@ -70,6 +70,13 @@ attack_hard_link_config() {
     ATTACK_OUTSIDE_SUM=$(sha256sum <"$ATTACK_OUTSIDE_CONFIG")
 }
 
+# tessel.ini becomes a second name of a file outside the product.
+attack_hard_link_tessel() {
+    printf '%s' "$ATTACK_PAYLOAD" >"$ATTACK_EVIL/target.ini" &&
+        ln -f "$ATTACK_EVIL/target.ini" "$(system_dir)/Harbor/tessel.ini" || fail "setup: hard link"
+    ATTACK_OUTSIDE_SUM=$(sha256sum <"$ATTACK_EVIL/target.ini")
+}
+
 attack_install_2_0() {
     install install-2.0 "$DEMO2" $CHOICES
     expect_eq "msiexec install 2.0" 0 "$RC"
@@ -95,7 +102,15 @@ attack_harbor_kept() { # the setter refused the value: no copy at all
 
 attack_harbor_refused() { # the action itself refused the value
     expect_in "ConfigureHarbor result" '^(0|3)$' "$(action_result "$LOG" ConfigureHarbor)"
-    expect_in "action log" '^VantorCustomAction: .*' "$(action_log_lines "$LOG" | grep -iv 'dpinst\|language')"
+    expect_in "action log" '^VantorCustomAction: Configuration file refused, not a plain absolute path: .*payload\.ini \(error 13\)$' \
+        "$(action_log_lines "$LOG")"
+}
+
+attack_harbor_target_refused() { # no copy through a second name of tessel.ini
+    expect_in "ConfigureHarbor result" '^(0|3)$' "$(action_result "$LOG" ConfigureHarbor)"
+    expect_in "action log" '^VantorCustomAction: Refused to replace .*\\Harbor\\tessel\.ini: it has 2 hard links \(error 13\)$' \
+        "$(action_log_lines "$LOG")"
+    expect_eq "outside file" "$ATTACK_OUTSIDE_SUM" "$(sha256sum <"$ATTACK_EVIL/target.ini")"
 }
 
 attack_records_untouched() { # the patch actions wrote nothing after the engine's copy
@@ -111,6 +126,8 @@ attack_records_untouched() { # the patch actions wrote nothing after the engine'
 attack_no_foreign_dpinst() { # dpinst.exe ran from the product's folder only, if at all
     local dir
     dir=$(system_windir)
+    expect_in "action log" '^VantorCustomAction: DPInst.exe not started, INSTALLDIR is not a local absolute folder: .* \(error 13\)$' \
+        "$(action_log_lines "$LOG")"
     expect_eq "dpinst.exe outside the product" "" \
         "$(system_recorded | grep -vF "${dir}System\\dpinst.exe" || true)"
 }
@@ -138,13 +155,15 @@ attack_downgrade_refused() {
 #   STEP     "repair PROPERTY=VALUE..." (msiexec /i REINSTALL=ALL
 #            REINSTALLMODE=vomus on the installed package), or
 #            "install PACKAGE" (msiexec /i of another package)
+# The install folder rows give a harbor choice that the setter's condition
+# refuses (an empty one cannot be passed through cmd and msiexec here):
+# ConfigureHarbor (4200) would otherwise refuse the path below that folder
+# before the driver package runner (4300) is reached.
 # A repair under Wine copies every shipped file over the installed one first,
 # whatever REINSTALL and REINSTALLMODE say (through a hard link too): what
 # the actions then do to the product's files shows against the shipped ones.
-ATTACKS=()
 attack() {
     local name=$1
-    ATTACKS+=("$name")
     eval "case_attack_$name() { attack_run \"\${ATTACK_$name[@]}\"; }"
     shift
     eval "ATTACK_$name=(\"\$@\")"
@@ -160,14 +179,16 @@ attack harbor_drive_path demo 0 - attack_harbor_kept \
     repair 'DEFAULT_HARBOR_CONFIG=C:evil\payload.ini'
 attack harbor_path_without_the_setter_check attack_unguarded_demo 1603 - attack_harbor_refused \
     repair 'DEFAULT_HARBOR_CONFIG=..\..\..\..\users\Public\x/../../../evil/payload.ini'
+attack harbor_target_hard_linked demo 1603 attack_hard_link_tessel attack_harbor_target_refused \
+    repair DEFAULT_HARBOR_CONFIG=coastal.ini
 attack patch_fields_shifted_by_a_bar demo 0 - attack_records_untouched \
     repair 'DEFAULT_CONVERTER=12^|X9.9.9^|X7^|X9^|X1033^|XEVIL666^|X'
-attack install_folder_unc demo any attack_plant_dpinst attack_no_foreign_dpinst \
-    repair 'INSTALLDIR=\\host\share\'
-attack install_folder_device_path demo any attack_plant_dpinst attack_no_foreign_dpinst \
-    repair 'INSTALLDIR=\\.\C:\evil\'
-attack install_folder_relative demo any attack_plant_dpinst attack_no_foreign_dpinst \
-    repair 'INSTALLDIR=evil\'
+attack install_folder_unc demo 1603 attack_plant_dpinst attack_no_foreign_dpinst \
+    repair 'INSTALLDIR=\\host\share\' DEFAULT_HARBOR_CONFIG=none:
+attack install_folder_device_path demo 1603 attack_plant_dpinst attack_no_foreign_dpinst \
+    repair 'INSTALLDIR=\\.\C:\evil\' DEFAULT_HARBOR_CONFIG=none:
+attack install_folder_relative demo 1603 attack_plant_dpinst attack_no_foreign_dpinst \
+    repair 'INSTALLDIR=evil\' DEFAULT_HARBOR_CONFIG=none:
 attack config_file_hard_linked demo 1603 attack_hard_link_config attack_config_refused \
     repair
 attack downgrade_over_2_0 attack_install_2_0 1603 - attack_downgrade_refused \
@@ -195,7 +216,7 @@ attack_run() { # package rc setup check step...
     esac
     cd "$ROOT" || return
     echo "  attack ${CASE_NAME#case_attack_}: msiexec $RC" >>"$LOGS/attack-outcomes.txt"
-    [ "$rc" = any ] || expect_eq "msiexec $step" "$rc" "$RC"
+    expect_eq "msiexec $step" "$rc" "$RC"
     [ "$step" = install ] && [ "$RC" = 0 ] && INSTALLED+=("$1")
     $check
     expect_eq "outside the product" "$before" "$(attack_outside)"
