@@ -139,7 +139,9 @@ attack_config_refused() { # SetConfigLanguage wrote no file through the second n
     expect_eq "outside file" "$ATTACK_OUTSIDE_SUM" "$(sha256sum <"$ATTACK_OUTSIDE_CONFIG")"
 }
 
-attack_downgrade_refused() {
+attack_downgrade_refused() { # stopped before FrobMajorUpgrade could list 2.0
+    expect_eq "NEWERVERSIONDETECTED" "$DEMO2_CODE" "$(logged_property "$LOG" NEWERVERSIONDETECTED)"
+    expect_eq "FrobMajorUpgrade" "not run" "$(action_result "$LOG" FrobMajorUpgrade)"
     expect_eq "2.0 registered" registered "$(product_state "$DEMO2_CODE")"
     expect_eq "1.0 registered" absent "$(product_state "$DEMO_CODE")"
     [ -f "$(installed_file "$ARCH" "Vantor Demo")" ] || fail "2.0's file is gone"
