@@ -74,7 +74,7 @@ step_major_upgrade() {
     printf '\n== install 1.0 over 2.0: msiexec answered %s (1603: refused)\n' "$value"
     [ "$value" = 1603 ] || ok=1
     item "NEWERVERSIONDETECTED (FindRelatedProducts): $(logged_property "$LOG" NEWERVERSIONDETECTED)"
-    item "FrobMajorUpgrade: $(describe_result "$(action_result "$LOG" FrobMajorUpgrade)")"
+    item "FrobMajorUpgrade: $(action_result "$LOG" FrobMajorUpgrade) (the installation stopped before it)"
     item "1.0 $DEMO_CODE: $(product_state "$DEMO_CODE")"
     item "2.0 $DEMO2_CODE: $(product_state "$DEMO2_CODE")"
     step "uninstall 2.0" "$LOGS/upgrade-uninstall-2.0.log" /x "$(winpath "$DEMO2_MSI")" || ok=1
