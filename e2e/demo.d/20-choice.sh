@@ -68,6 +68,15 @@ step_major_upgrade() {
     item "Wine hands a property's whole value to one nested msiexec, so the list"
     item "of several codes removes nothing there; 1.0 was removed through the"
     item "single code of VANTORDEMO_OLDER."
+    # The downgrade guard: 1.0 over 2.0 stops at its launch condition.
+    LOG=$LOGS/downgrade-1.0.log
+    value=$(msiexec_rc "$LOG" /qn /i "$(winpath "$MSI")" $CHOICES)
+    printf '\n== install 1.0 over 2.0: msiexec answered %s (1603: refused)\n' "$value"
+    [ "$value" = 1603 ] || ok=1
+    item "NEWERVERSIONDETECTED (FindRelatedProducts): $(logged_property "$LOG" NEWERVERSIONDETECTED)"
+    item "FrobMajorUpgrade: $(action_result "$LOG" FrobMajorUpgrade) (the installation stopped before it)"
+    item "1.0 $DEMO_CODE: $(product_state "$DEMO_CODE")"
+    item "2.0 $DEMO2_CODE: $(product_state "$DEMO2_CODE")"
     step "uninstall 2.0" "$LOGS/upgrade-uninstall-2.0.log" /x "$(winpath "$DEMO2_MSI")" || ok=1
     step "install 1.0 again ($CHOICES)" "$LOGS/upgrade-reinstall-1.0.log" /i "$(winpath "$MSI")" $CHOICES || ok=1
     return $ok
