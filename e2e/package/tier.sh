@@ -43,13 +43,33 @@ uninstall() { # step package
     done
     INSTALLED=("${kept[@]}")
 }
+# Every product code of this family begins so (e2e/CMakeLists.txt).
+FAMILY_CODE='{5A0E2D61-7C3B-4F4B-9D2E-'
+# Products of this family the engine holds as installed, one code a line.
+registered_products() {
+    wine_capture reg query 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall' /reg:$VIEW |
+        grep -o "$FAMILY_CODE[0-9A-F]*}" | sort -u
+}
+# reset_state CASE: removes what the cases before installed, keeping each
+# removal's log; RESET_PROBLEMS says what it could not remove. A product left
+# installed would make the next case's /i a maintenance run of the cached
+# package of the same product code, whichever package the case names.
 reset_state() {
-    local package
+    local package rc kept=() n=0 code
+    RESET_PROBLEMS=()
     for package in "${INSTALLED[@]}"; do
-        msiexec_rc "$LOGS/reset.log" /qn /x "$package" >/dev/null
+        n=$((n + 1))
+        rc=$(msiexec_rc "$LOGS/reset-$1-$n.log" /qn /x "$package")
+        if [ "$rc" != 0 ]; then
+            RESET_PROBLEMS+=("removal of $package answered $rc (log: reset-$1-$n.log)")
+            kept+=("$package")
+        fi
     done
-    INSTALLED=()
+    INSTALLED=("${kept[@]}")
     "$WINE" reg delete "HKLM\\$COMPANY_KEY" /f /reg:$VIEW </dev/null >/dev/null 2>&1
+    for code in $(registered_products); do
+        RESET_PROBLEMS+=("$code is still installed")
+    done
     return 0
 }
 
@@ -170,7 +190,15 @@ esac
 rm -rf "$LOGS" && mkdir -p "$LOGS"
 
 for case in $CASES; do
-    reset_state
+    reset_state "$case"
+    if [ ${#RESET_PROBLEMS[@]} -gt 0 ]; then
+        # The case would start from another's product: not run, failed.
+        CASE_NAME=$case
+        for problem in "${RESET_PROBLEMS[@]}"; do fail "before the case: $problem"; done
+        CASES_FAILED=$((CASES_FAILED + 1))
+        echo "  (logs: $LOGS)"
+        continue
+    fi
     run_case "$case"
     [ "$CASE_FAILED" = 0 ] || echo "  (logs: $LOGS)"
 done
