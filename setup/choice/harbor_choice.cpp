@@ -2,6 +2,7 @@
 // configuration files (component rondoconfig) become the rows of the combo
 // box of DEFAULT_HARBOR_CONFIG, and the chosen one is put in place as
 // "tessel.ini".
+#include "common/action_boundary.h"
 #include "common/handles.h"
 #include "common/property.h"
 #include "setup/exports.h"
@@ -106,9 +107,7 @@ void AddConfigChoice(MSIHANDLE installation, const std::string& longName, int po
     MsiViewClose(view.get());
 }
 
-} // namespace
-
-extern "C" UINT WINAPI PopulateHarborChoices(MSIHANDLE installation) {
+UINT FillHarborChoices(MSIHANDLE installation) {
     std::vector<std::string> names;
     const UINT scan = ReadConfigNames(installation, names);
     if (scan != ERROR_NO_MORE_ITEMS)
@@ -122,7 +121,7 @@ extern "C" UINT WINAPI PopulateHarborChoices(MSIHANDLE installation) {
 }
 
 // CustomActionData: the full path of the chosen configuration file, whole.
-extern "C" UINT WINAPI ConfigureHarbor(MSIHANDLE installation) {
+UINT PutHarborConfiguration(MSIHANDLE installation) {
     MsiProperty data(installation, "CustomActionData");
     std::unique_ptr<char[]> source = FetchValue(data);
     if (!*source.get())
@@ -136,4 +135,14 @@ extern "C" UINT WINAPI ConfigureHarbor(MSIHANDLE installation) {
     // A failed copy leaves any earlier tessel.ini as it was.
     CopyFileA(path.c_str(), target.c_str(), FALSE);
     return ERROR_SUCCESS;
+}
+
+} // namespace
+
+extern "C" UINT WINAPI PopulateHarborChoices(MSIHANDLE installation) {
+    return RunAction(installation, __func__, ERROR_INSTALL_FAILURE, FillHarborChoices);
+}
+
+extern "C" UINT WINAPI ConfigureHarbor(MSIHANDLE installation) {
+    return RunAction(installation, __func__, ERROR_INSTALL_FAILURE, PutHarborConfiguration);
 }
