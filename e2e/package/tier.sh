@@ -16,9 +16,9 @@ CHOICES="DEFAULT_CONVERTER=3001 DEFAULT_COM_PORT=3 DEFAULT_PAR_PORT=1 SERIAL_NUM
 VIEW=$(reg_view "$ARCH")
 CACHED=$'DEFAULT_COM_PORT=3\nDEFAULT_CONVERTER=3001\nDEFAULT_PAR_PORT=1\nSERIAL_NUMBER=AB123'
 
-# msi STEP ARGS...: msiexec with a log at $LOGS/STEP.log; sets RC and LOG.
+# msi STEP ARGS...: msiexec with a log at $LOGS/CASE.STEP.log; sets RC and LOG.
 msi() {
-    LOG=$LOGS/$1.log
+    LOG=$LOGS/$CASE_NAME.$1.log
     shift
     RC=$(msiexec_rc "$LOG" /qn "$@")
 }
@@ -27,47 +27,44 @@ msi() {
 reg_do() { "$WINE" reg "$@" /reg:$VIEW </dev/null >/dev/null 2>&1 || fail "setup: reg $*"; }
 
 # Every case starts with nothing installed and no cache.
-INSTALLED=()
 install() { # step package [properties...]
-    local step=$1 package=$2
-    shift 2
-    msi "$step" /i "$package" "$@"
-    [ "$RC" = 0 ] && INSTALLED+=("$package")
+    msi "$1" /i "${@:2}"
 }
 uninstall() { # step package
-    local package kept=()
     msi "$1" /x "$2"
-    [ "$RC" = 0 ] || return 0
-    for package in "${INSTALLED[@]}"; do
-        [ "$package" = "$2" ] || kept+=("$package")
-    done
-    INSTALLED=("${kept[@]}")
 }
+
 # Every product code of this family begins so (e2e/CMakeLists.txt).
 FAMILY_CODE='{5A0E2D61-7C3B-4F4B-9D2E-'
-# Products of this family the engine holds as installed, one code a line.
+# Products of this family the engine holds as installed, one code a line;
+# fails when reg.exe cannot list them (it answers "not found" now and then on
+# a busy machine: a second look decides).
 registered_products() {
-    wine_capture reg query 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall' /reg:$VIEW |
-        grep -o "$FAMILY_CODE[0-9A-F]*}" | sort -u
+    local key='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall' out
+    out=$(wine_capture reg query "$key" /reg:$VIEW) ||
+        { sleep 1; out=$(wine_capture reg query "$key" /reg:$VIEW); } || return 1
+    grep -o "$FAMILY_CODE[0-9A-F]*}" <<<"$out" | sort -u
+    return 0
 }
-# reset_state CASE: removes what the cases before installed, keeping each
-# removal's log; RESET_PROBLEMS says what it could not remove. A product left
-# installed would make the next case's /i a maintenance run of the cached
-# package of the same product code, whichever package the case names.
+
+# reset_state CASE: removes every product of the family that the engine
+# holds as installed, by its product code, whatever the cases before did or
+# were told; RESET_PROBLEMS says what stays. The editions of the demo share
+# one product code: with the English one still registered, msiexec /i of the
+# German package is a maintenance run of the cached English package (its
+# ProductLanguage 1033, country 44), whatever package the command names.
 reset_state() {
-    local package rc kept=() n=0 code
+    local codes code rc n=0
     RESET_PROBLEMS=()
-    for package in "${INSTALLED[@]}"; do
+    codes=$(registered_products) || RESET_PROBLEMS+=("reg.exe cannot list the installed products")
+    for code in $codes; do
         n=$((n + 1))
-        rc=$(msiexec_rc "$LOGS/reset-$1-$n.log" /qn /x "$package")
-        if [ "$rc" != 0 ]; then
-            RESET_PROBLEMS+=("removal of $package answered $rc (log: reset-$1-$n.log)")
-            kept+=("$package")
-        fi
+        rc=$(msiexec_rc "$LOGS/$1.reset-$n.log" /qn /x "$code")
+        [ "$rc" = 0 ] || RESET_PROBLEMS+=("removal of $code answered $rc (log: $1.reset-$n.log)")
     done
-    INSTALLED=("${kept[@]}")
     "$WINE" reg delete "HKLM\\$COMPANY_KEY" /f /reg:$VIEW </dev/null >/dev/null 2>&1
-    for code in $(registered_products); do
+    codes=$(registered_products) || RESET_PROBLEMS+=("reg.exe cannot list the installed products")
+    for code in $codes; do
         RESET_PROBLEMS+=("$code is still installed")
     done
     return 0
@@ -196,11 +193,11 @@ for case in $CASES; do
         CASE_NAME=$case
         for problem in "${RESET_PROBLEMS[@]}"; do fail "before the case: $problem"; done
         CASES_FAILED=$((CASES_FAILED + 1))
-        echo "  (logs: $LOGS)"
+        echo "  (logs: $LOGS/$case.*)"
         continue
     fi
     run_case "$case"
-    [ "$CASE_FAILED" = 0 ] || echo "  (logs: $LOGS)"
+    [ "$CASE_FAILED" = 0 ] || echo "  (logs: $LOGS/$case.*)"
 done
 summary "$TIER"
 [ "$CASES_FAILED" = 0 ]
