@@ -4,6 +4,7 @@
 // directory comes from the deferred-action data.
 #include "drivers/driver_package.h"
 
+#include "common/action_boundary.h"
 #include "common/handles.h"
 #include "common/paths.h"
 #include "common/property.h"
@@ -116,13 +117,16 @@ UINT RunDriverPackageInstaller(MSIHANDLE installation, bool removal, LPCSTR argu
 using namespace vantor;
 
 extern "C" UINT WINAPI DIFxInstall(MSIHANDLE installation) {
-    return RunDriverPackageInstaller(installation, false, nullptr);
+    return RunAction(installation, __func__, ERROR_INSTALL_FAILURE, RunDriverPackageInstaller,
+                     false, nullptr);
 }
 
 extern "C" UINT WINAPI WinUsbUninstall(MSIHANDLE installation) {
-    return RunDriverPackageInstaller(installation, true, " vantorwinusb.inf");
+    return RunAction(installation, __func__, ERROR_INSTALL_FAILURE, RunDriverPackageInstaller, true,
+                     " vantorwinusb.inf");
 }
 
 extern "C" UINT WINAPI VantorppUninstall(MSIHANDLE installation) {
-    return RunDriverPackageInstaller(installation, true, " vantorpp.inf");
+    return RunAction(installation, __func__, ERROR_INSTALL_FAILURE, RunDriverPackageInstaller, true,
+                     " vantorpp.inf");
 }

@@ -6,6 +6,7 @@
 // never stays; and the data string never makes the action touch a file of
 // the wrong name.
 #include "platform/host/control.h"
+#include "scratch.h"
 #include "setup/exports.h"
 #include "setup/language/config_language.h"
 
@@ -76,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     lcid = lcid.c_str(); // a property is a text
 
     host::Reset();
-    const std::string dir = host::MakeTempDir();
+    const std::string& dir = fuzz::ScratchDir();
     const std::string path = dir + "/app.config";
     host::WriteHostFile(path, config);
 

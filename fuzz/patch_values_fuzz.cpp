@@ -6,6 +6,7 @@
 // the marker; and for plain versions the version field is exactly the
 // number that major * 1000 + minor * 10 + build gives.
 #include "platform/host/control.h"
+#include "scratch.h"
 #include "setup/exports.h"
 #include "setup/patch/patch_file.h"
 
@@ -37,7 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     const std::string port = rest.empty() ? "3" : Field(rest);
 
     host::Reset();
-    const std::string dir = host::MakeTempDir();
+    host::KeepCallLog(false);
+    const std::string& dir = fuzz::ScratchDir();
     const std::string exe = dir + "/rondo32.exe";
     std::string before = std::string(100, 'a') + std::string(vantor::kPatchMarker, 12) +
                          std::string(22, '\x55') + std::string(50, 'z');
@@ -55,6 +57,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         after.compare(134, std::string::npos, before, 134, std::string::npos) != 0 ||
         after.compare(100, 12, before, 100, 12) != 0)
         std::abort();
+    // Made once: building a regex per input would cost more than the action.
+    static const std::regex kSmallVersion("[1-9][0-9]{0,3}\\.[0-9]\\.[0-9]");
     if (after != before) {
         vantor::PatchInfo record;
         std::memcpy(&record, after.data() + 100, sizeof record);
@@ -70,8 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         }
         if (version == "alpha" && record.version != 0)
             std::abort();
-    } else if (std::regex_match(version, std::regex("[1-9][0-9]{0,3}\\.[0-9]\\.[0-9]")) &&
-               converter == "3001") {
+    } else if (std::regex_match(version, kSmallVersion) && converter == "3001") {
         std::abort(); // a plain version and a known device must be written
     }
     if (host::OpenHandles() != 0 || !host::ForbiddenPropertyAccesses().empty())

@@ -119,6 +119,43 @@ TEST_F(PatchFileTest, WindowEdges) {
     }
 }
 
+// The read keeps the last 33 bytes of each piece for the next one: a record
+// starting anywhere near a piece's end, or near a window's, is found and
+// rewritten where it starts.
+TEST_F(PatchFileTest, RecordsAroundThePieceAndWindowEdges) {
+    const std::size_t edges[] = {kPatchWindowStep, 2 * kPatchWindowStep, kPatchReadSize,
+                                 2 * kPatchReadSize};
+    const int around[] = {-35, -34, -33, -32, -31, -1, 0, 1};
+    const std::size_t size = 2 * kPatchReadSize + 1000;
+    for (std::size_t edge : edges) {
+        for (int offset : around) {
+            const std::size_t at = edge + offset;
+            SCOPED_TRACE("record at edge " + std::to_string(edge) + " " + std::to_string(offset));
+            std::string expected = AppImage(size, {at});
+            Install(expected);
+            EXPECT_TRUE(Patch());
+            expected.replace(at, 34, Bytes(NewRecord()));
+            EXPECT_EQ(host::ReadHostFile(app), expected);
+        }
+    }
+}
+
+// A near-marker, differing from the marker in one byte (its terminating zero
+// included), is never taken for a record: the real record after it is the
+// one rewritten.
+TEST_F(PatchFileTest, NearMarkersAreNoRecords) {
+    for (std::size_t byte = 0; byte < sizeof kPatchMarker; ++byte) {
+        SCOPED_TRACE("marker byte " + std::to_string(byte) + " differs");
+        std::string data = AppImage(4096, {1000, 3000});
+        data[1000 + byte] ^= 0x01; // "patch_info2", "patch_info3\x01", "qatch_info3", ...
+        Install(data);
+        ASSERT_TRUE(Patch());
+        std::string expected = data;
+        expected.replace(3000, 34, Bytes(NewRecord()));
+        EXPECT_EQ(host::ReadHostFile(app), expected);
+    }
+}
+
 TEST_F(PatchFileTest, MarkerMustEndWithItsZeroByte) {
     std::string data = AppImage(5000, {1000, 3000});
     data[1000 + 11] = '4'; // "patch_info34..."
@@ -166,6 +203,35 @@ TEST_F(PatchFileTest, FilesThatCannotBePatched) {
         EXPECT_EQ(host::ReadHostFile(app), before);
         EXPECT_EQ(host::LastWriteTime(app), lastWrite);
         EXPECT_EQ(host::OpenHandles(), 0);
+    }
+}
+
+// Another program's handle on the freshly installed application (a virus
+// scanner's, an indexer's): the record is written whenever that handle shares
+// reading and writing. The exclusive time query fails then, so the times stay
+// as the write leaves them.
+TEST_F(PatchFileTest, ApplicationHeldOpenByAnotherProgram) {
+    constexpr DWORD kFullSharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    struct Case {
+        const char* what;
+        DWORD access;
+        DWORD share;
+        bool patched;
+    } cases[] = {
+        {"reading, full sharing", GENERIC_READ, kFullSharing, true},
+        {"reading and writing, full sharing", GENERIC_READ | GENERIC_WRITE, kFullSharing, true},
+        {"reading, shares reading only", GENERIC_READ, FILE_SHARE_READ, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Install(AppImage(4000, {10}));
+        FileHandle held(CreateFileA(host::WinPath(app).c_str(), c.access, c.share, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(held.valid());
+        EXPECT_EQ(Patch(), c.patched);
+        held.reset();
+        EXPECT_EQ(host::ReadHostFile(app).substr(10, 34),
+                  Bytes(c.patched ? NewRecord() : ShippedRecord()));
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include "host_fixture.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <map>
@@ -95,6 +96,52 @@ TEST_P(Sweep, EveryInjectedFaultEndsCleanly) {
     host::Reset();
 }
 
+// What an export answers when an exception stops it: the patch actions 0
+// (a patch never fails the installation), every other export 1603.
+constexpr const char* kPatchActions[] = {
+    "RondoApplyPatchInfo",       "RondoDemoApplyPatchInfo",    "FathomApplyPatchInfo",
+    "QuillApplyPatchInfo",       "LarchApplyPatchInfo",        "TernApplyPatchInfo",
+    "RondoApplyPatchInfoHarbor", "RondoApplyPatchInfoMistral", "SableApplyPatchInfo",
+};
+
+UINT StopResult(const std::string& action) {
+    for (const char* patch : kPatchActions)
+        if (action == patch)
+            return ERROR_SUCCESS;
+    return ERROR_INSTALL_FAILURE;
+}
+
+// An allocation failure at any point of an action stops it at its boundary:
+// the action's stop result, one line in the log, every handle released by
+// its owner on the way out, and every watched file whole.
+TEST_P(Sweep, AnAllocationFailureStopsTheActionAtItsBoundary) {
+    const SweepCase& c = GetParam();
+    const UINT stopped = StopResult(c.action);
+    const std::string line =
+        "VantorCustomAction: " + c.action + ": stopped by an internal error (out of memory)";
+
+    Prepared clean = Prepare(c);
+    c.entry(clean.scene.session);
+    const long calls = host::CallCount();
+    const auto after = Contents(Take(clean.scene), clean.scene);
+    for (long k = 1; k <= calls; ++k) {
+        Prepared run = Prepare(c);
+        host::ThrowAtNthCall(k);
+        const UINT result = c.entry(run.scene.session);
+        if (host::FaultsInjected() == 0)
+            continue; // only releases were left to make
+        const std::string where = "allocation failure at call " + std::to_string(k);
+        EXPECT_EQ(result, stopped) << where;
+        const std::vector<std::string>& log = host::LogLines();
+        EXPECT_EQ(std::count(log.begin(), log.end(), line), 1) << where;
+        EXPECT_EQ(host::OpenHandles(), 0) << where << ": handles or heap blocks left open";
+        const auto now = Contents(Take(run.scene), run.scene);
+        EXPECT_TRUE(now == run.before || now == after)
+            << where << ": files neither as before nor as after a complete run";
+    }
+    host::Reset();
+}
+
 INSTANTIATE_TEST_SUITE_P(Actions, Sweep, ::testing::ValuesIn(SweepCases()),
                          [](const ::testing::TestParamInfo<SweepCase>& info) {
                              std::string name = info.param.action + "_" + info.param.scenario;
@@ -129,6 +176,8 @@ TEST(SweepCoverage, EveryExportHasAScenario) {
             EXPECT_TRUE(swept.count(name)) << name << " (" << def << ") has no sweep scenario";
     }
     EXPECT_FALSE(ExportsOf("setup/VantorSetup.def").empty());
+    for (const char* patch : kPatchActions)
+        EXPECT_TRUE(ExportsOf("setup/VantorSetup.def").count(patch)) << patch;
 }
 
 } // namespace

@@ -312,6 +312,31 @@ TEST_F(PatchActions, APatchThatCannotBeMadeLeavesTheFileAndSucceeds) {
     EXPECT_EQ(ReadText(Installed(fathom)), ReadText(AppFixture(fathom.file))) << "held open";
 }
 
+// Another program (a virus scanner, an indexer) holds the freshly installed
+// application open with full sharing while the action runs: the record is
+// written all the same. The times are not checked: their exclusive query
+// cannot open the file while that handle is held.
+TEST_F(PatchActions, ApplicationHeldOpenWithFullSharingIsPatched) {
+    const Data data{InstallDir(), "3001", "1.0.0", "1", "3", "1031", "AB123", ""};
+    const std::string record = Record({3001, 0, 49, std::string("AB123\0\0\0", 8), 1000});
+    for (const App* app : {&kApps[0], &kApps[2]}) {
+        Install(*app);
+        HANDLE held = CreateFileA(Installed(*app).c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE) << app->file;
+        EXPECT_EQ(Run(*app, data), 0u) << app->action;
+        CloseHandle(held);
+        const std::string shipped = ReadText(AppFixture(app->file));
+        const std::size_t at = shipped.find(kMarker);
+        std::string expected = record;
+        PutU16(&expected, 12, app->layout == 1 ? 3200 : 3001);
+        EXPECT_EQ(ReadText(Installed(*app)),
+                  shipped.substr(0, at) + expected + shipped.substr(at + kRecordSize))
+            << app->action;
+    }
+}
+
 TEST_F(PatchActions, PatchingTwiceLeavesTheSameRecord) {
     const Data data{InstallDir(), "3001", "1.0.0", "1", "3", "1031", "AB123", ""};
     for (const App& app : kApps) {

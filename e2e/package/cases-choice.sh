@@ -15,9 +15,8 @@ clear_drivers() { rm -rf "$(choice_dir)/Drivers"; }
 qr_install() { # step package [properties...]
     local step=$1 package=$2
     shift 2
-    LOG=$LOGS/$step.log
+    LOG=$LOGS/$CASE_NAME.$step.log
     RC=$(msiexec_rc "$LOG" /qr /i "$package" "$@")
-    [ "$RC" = 0 ] && INSTALLED+=("$package")
 }
 
 case_choice_ui_sequence_offers_the_list_and_puts_the_first_config_in_place() {

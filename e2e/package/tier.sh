@@ -16,9 +16,9 @@ CHOICES="DEFAULT_CONVERTER=3001 DEFAULT_COM_PORT=3 DEFAULT_PAR_PORT=1 SERIAL_NUM
 VIEW=$(reg_view "$ARCH")
 CACHED=$'DEFAULT_COM_PORT=3\nDEFAULT_CONVERTER=3001\nDEFAULT_PAR_PORT=1\nSERIAL_NUMBER=AB123'
 
-# msi STEP ARGS...: msiexec with a log at $LOGS/STEP.log; sets RC and LOG.
+# msi STEP ARGS...: msiexec with a log at $LOGS/CASE.STEP.log; sets RC and LOG.
 msi() {
-    LOG=$LOGS/$1.log
+    LOG=$LOGS/$CASE_NAME.$1.log
     shift
     RC=$(msiexec_rc "$LOG" /qn "$@")
 }
@@ -27,29 +27,46 @@ msi() {
 reg_do() { "$WINE" reg "$@" /reg:$VIEW </dev/null >/dev/null 2>&1 || fail "setup: reg $*"; }
 
 # Every case starts with nothing installed and no cache.
-INSTALLED=()
 install() { # step package [properties...]
-    local step=$1 package=$2
-    shift 2
-    msi "$step" /i "$package" "$@"
-    [ "$RC" = 0 ] && INSTALLED+=("$package")
+    msi "$1" /i "${@:2}"
 }
 uninstall() { # step package
-    local package kept=()
     msi "$1" /x "$2"
-    [ "$RC" = 0 ] || return 0
-    for package in "${INSTALLED[@]}"; do
-        [ "$package" = "$2" ] || kept+=("$package")
-    done
-    INSTALLED=("${kept[@]}")
 }
+
+# Every product code of this family begins so (e2e/CMakeLists.txt).
+FAMILY_CODE='{5A0E2D61-7C3B-4F4B-9D2E-'
+# Products of this family the engine holds as installed, one code a line;
+# fails when reg.exe cannot list them (it answers "not found" now and then on
+# a busy machine: a second look decides).
+registered_products() {
+    local key='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall' out
+    out=$(wine_capture reg query "$key" /reg:$VIEW) ||
+        { sleep 1; out=$(wine_capture reg query "$key" /reg:$VIEW); } || return 1
+    grep -o "$FAMILY_CODE[0-9A-F]*}" <<<"$out" | sort -u
+    return 0
+}
+
+# reset_state CASE: removes every product of the family that the engine
+# holds as installed, by its product code, whatever the cases before did or
+# were told; RESET_PROBLEMS says what stays. The editions of the demo share
+# one product code: with the English one still registered, msiexec /i of the
+# German package is a maintenance run of the cached English package (its
+# ProductLanguage 1033, country 44), whatever package the command names.
 reset_state() {
-    local package
-    for package in "${INSTALLED[@]}"; do
-        msiexec_rc "$LOGS/reset.log" /qn /x "$package" >/dev/null
+    local codes code rc n=0
+    RESET_PROBLEMS=()
+    codes=$(registered_products) || RESET_PROBLEMS+=("reg.exe cannot list the installed products")
+    for code in $codes; do
+        n=$((n + 1))
+        rc=$(msiexec_rc "$LOGS/$1.reset-$n.log" /qn /x "$code")
+        [ "$rc" = 0 ] || RESET_PROBLEMS+=("removal of $code answered $rc (log: $1.reset-$n.log)")
     done
-    INSTALLED=()
     "$WINE" reg delete "HKLM\\$COMPANY_KEY" /f /reg:$VIEW </dev/null >/dev/null 2>&1
+    codes=$(registered_products) || RESET_PROBLEMS+=("reg.exe cannot list the installed products")
+    for code in $codes; do
+        RESET_PROBLEMS+=("$code is still installed")
+    done
     return 0
 }
 
@@ -171,9 +188,17 @@ esac
 rm -rf "$LOGS" && mkdir -p "$LOGS"
 
 for case in $CASES; do
-    reset_state
+    reset_state "$case"
+    if [ ${#RESET_PROBLEMS[@]} -gt 0 ]; then
+        # The case would start from another's product: not run, failed.
+        CASE_NAME=$case
+        for problem in "${RESET_PROBLEMS[@]}"; do fail "before the case: $problem"; done
+        CASES_FAILED=$((CASES_FAILED + 1))
+        echo "  (logs: $LOGS/$case.*)"
+        continue
+    fi
     run_case "$case"
-    [ "$CASE_FAILED" = 0 ] || echo "  (logs: $LOGS)"
+    [ "$CASE_FAILED" = 0 ] || echo "  (logs: $LOGS/$case.*)"
 done
 summary "$TIER"
 [ "$CASES_FAILED" = 0 ]

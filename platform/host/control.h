@@ -30,6 +30,11 @@ void Reset();
 void FailCall(const std::string& api, int nth = 0, DWORD error = 0);
 // Fail the k-th platform call of any kind (1-based), counted from now.
 void FailNthCall(long k, DWORD error = 0);
+// An allocation failure at the k-th platform call (1-based) of any kind,
+// counted from now: that call throws std::bad_alloc before it does anything.
+// A call that releases a handle or a heap block never throws (destructors
+// make them); the next call that does not release throws instead.
+void ThrowAtNthCall(long k);
 // Platform calls made since the last Reset()/ResetCallCount().
 long CallCount();
 void ResetCallCount();

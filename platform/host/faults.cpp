@@ -3,6 +3,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
+#include <iterator>
+#include <new>
 
 namespace host {
 
@@ -28,7 +31,8 @@ struct NamedFault {
 
 struct FaultState {
     std::vector<NamedFault> named;
-    long failAt = 0; // k-th call of any kind, 0: none
+    long failAt = 0;  // k-th call of any kind, 0: none
+    long throwAt = 0; // k-th call of any kind throws, 0: none
     DWORD failAtError = 0;
     long calls = 0;
     long injected = 0;
@@ -62,6 +66,10 @@ void FailNthCall(long k, DWORD error) {
     Faults().failAtError = error;
 }
 
+void ThrowAtNthCall(long k) {
+    Faults().throwAt = Faults().calls + k;
+}
+
 long CallCount() {
     return Faults().calls;
 }
@@ -86,6 +94,7 @@ long FaultsInjected() {
 void ClearFaults() {
     Faults().named.clear();
     Faults().failAt = 0;
+    Faults().throwAt = 0;
 }
 
 bool ShouldFail(const char* api, DWORD* error) {
@@ -93,6 +102,16 @@ bool ShouldFail(const char* api, DWORD* error) {
     ++f.calls;
     if (f.keepLog)
         f.log.emplace_back(api);
+    // Releases run in destructors, where a throw would end the process.
+    static const char* const kReleases[] = {"CloseHandle", "MsiCloseHandle", "RegCloseKey",
+                                            "CloseServiceHandle", "HeapFree"};
+    if (f.throwAt && f.calls >= f.throwAt &&
+        std::none_of(std::begin(kReleases), std::end(kReleases),
+                     [api](const char* release) { return std::strcmp(api, release) == 0; })) {
+        f.throwAt = 0;
+        ++f.injected;
+        throw std::bad_alloc();
+    }
     bool fail = false;
     DWORD code = 0;
     if (f.failAt && f.calls == f.failAt) {

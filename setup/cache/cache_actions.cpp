@@ -1,6 +1,7 @@
 // The per-product registry cache of the user's device choices: filled during
 // installation so that a maintenance run can patch the applications with the
 // choices of the first installation, removed on uninstall.
+#include "common/action_boundary.h"
 #include "common/property.h"
 #include "setup/exports.h"
 
@@ -17,9 +18,7 @@ constexpr const char* kCachedProperties[] = {
     "SERIAL_NUMBER",
 };
 
-} // namespace
-
-extern "C" UINT WINAPI CacheProperties(MSIHANDLE installation) {
+UINT CacheChoices(MSIHANDLE installation) {
     for (const char* name : kCachedProperties) {
         // A property that cannot be read is cached as the empty text; a value
         // that cannot be written is skipped and the others still go on.
@@ -32,7 +31,7 @@ extern "C" UINT WINAPI CacheProperties(MSIHANDLE installation) {
     return ERROR_SUCCESS;
 }
 
-extern "C" UINT WINAPI ClearPropertiesCache(MSIHANDLE installation) {
+UINT ClearCache(MSIHANDLE installation) {
     RegistryProperty cache(installation);
     LONG productKey = ERROR_SUCCESS;
     cache.DeleteKey(&productKey);
@@ -43,4 +42,14 @@ extern "C" UINT WINAPI ClearPropertiesCache(MSIHANDLE installation) {
     if (productKey == ERROR_SUCCESS || productKey == ERROR_FILE_NOT_FOUND)
         return ERROR_SUCCESS;
     return static_cast<UINT>(productKey);
+}
+
+} // namespace
+
+extern "C" UINT WINAPI CacheProperties(MSIHANDLE installation) {
+    return RunAction(installation, __func__, ERROR_INSTALL_FAILURE, CacheChoices);
+}
+
+extern "C" UINT WINAPI ClearPropertiesCache(MSIHANDLE installation) {
+    return RunAction(installation, __func__, ERROR_INSTALL_FAILURE, ClearCache);
 }

@@ -1,6 +1,7 @@
 // AppendComboBox: fills the combo box of DEFAULT_CONVERTER at run time.
 #include "setup/choice/converter_choice.h"
 
+#include "common/action_boundary.h"
 #include "common/handles.h"
 #include "common/property.h"
 #include "common/text.h"
@@ -85,7 +86,9 @@ bool SelectOnlyConverter(MSIHANDLE installation, std::int32_t id) {
 
 } // namespace vantor
 
-extern "C" UINT WINAPI AppendComboBox(MSIHANDLE installation) {
+namespace {
+
+UINT FillConverterChoices(MSIHANDLE installation) {
     MsiHandle database(MsiGetActiveDatabase(installation));
     MsiHandle view;
     // Temporary rows go in through the view without executing it.
@@ -122,4 +125,10 @@ extern "C" UINT WINAPI AppendComboBox(MSIHANDLE installation) {
     // under Wine also closes the installation handle the engine passed in.
     MsiViewClose(view.get());
     return ERROR_SUCCESS;
+}
+
+} // namespace
+
+extern "C" UINT WINAPI AppendComboBox(MSIHANDLE installation) {
+    return RunAction(installation, __func__, ERROR_INSTALL_FAILURE, FillConverterChoices);
 }

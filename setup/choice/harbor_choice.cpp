@@ -2,6 +2,7 @@
 // configuration files (component rondoconfig) become the rows of the combo
 // box of DEFAULT_HARBOR_CONFIG, and the chosen one is put in place as
 // "tessel.ini".
+#include "common/action_boundary.h"
 #include "common/handles.h"
 #include "common/paths.h"
 #include "common/property.h"
@@ -112,9 +113,7 @@ std::string ErrorText(DWORD code) {
     return " (error " + std::to_string(code) + ")";
 }
 
-} // namespace
-
-extern "C" UINT WINAPI PopulateHarborChoices(MSIHANDLE installation) {
+UINT FillHarborChoices(MSIHANDLE installation) {
     std::vector<std::string> names;
     const UINT scan = ReadConfigNames(installation, names);
     if (scan != ERROR_NO_MORE_ITEMS)
@@ -131,7 +130,7 @@ extern "C" UINT WINAPI PopulateHarborChoices(MSIHANDLE installation) {
 // "[HARBORCONFIGDIR]<long name>". The action runs as LocalSystem and the
 // value may come from whoever starts a repair: only a plain absolute path
 // is taken, and tessel.ini is replaced only when it is a plain file.
-extern "C" UINT WINAPI ConfigureHarbor(MSIHANDLE installation) {
+UINT PutHarborConfiguration(MSIHANDLE installation) {
     MsiProperty data(installation, "CustomActionData");
     std::unique_ptr<char[]> source = FetchValue(data);
     if (!*source.get())
@@ -170,4 +169,14 @@ extern "C" UINT WINAPI ConfigureHarbor(MSIHANDLE installation) {
             (target + " not replaced: copy of " + path + " failed" + ErrorText(error)).c_str());
     }
     return ERROR_SUCCESS;
+}
+
+} // namespace
+
+extern "C" UINT WINAPI PopulateHarborChoices(MSIHANDLE installation) {
+    return RunAction(installation, __func__, ERROR_INSTALL_FAILURE, FillHarborChoices);
+}
+
+extern "C" UINT WINAPI ConfigureHarbor(MSIHANDLE installation) {
+    return RunAction(installation, __func__, ERROR_INSTALL_FAILURE, PutHarborConfiguration);
 }

@@ -3,6 +3,7 @@
 // at start-up to choose their user-interface culture.
 #include "setup/language/config_language.h"
 
+#include "common/action_boundary.h"
 #include "common/handles.h"
 #include "common/paths.h"
 #include "common/property.h"
@@ -229,27 +230,40 @@ UINT RewriteAppSettings(LPCSTR path, LPCSTR cultureName) {
     if (!copy)
         return ERROR_ACCESS_DENIED;
 
+    // The copy goes on every way out but the replace, also when an exception
+    // (memory running out mid-copy) stops the action; closed first, as an open
+    // file is not deleted.
+    bool replaced = false;
+    struct Discard {
+        FileHandle& copy;
+        const std::string& temporary;
+        const bool& replaced;
+        ~Discard() {
+            copy.reset();
+            if (!replaced)
+                DeleteFileA(temporary.c_str());
+        }
+    } discard{copy, temporary, replaced};
+
     const bool complete = CopyWithLanguage(config.get(), copy.get(), cultureName);
     config.reset();
     copy.reset();
-    if (!complete) {
-        DeleteFileA(temporary.c_str());
+    if (!complete)
         return ERROR_INSTALL_FAILURE;
-    }
     // One replace, so that there is never a moment without a configuration
     // file, and never a half-written one.
-    if (!MoveFileExA(temporary.c_str(), path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        DeleteFileA(temporary.c_str());
-        return ERROR_ACCESS_DENIED;
-    }
-    return ERROR_SUCCESS;
+    replaced =
+        MoveFileExA(temporary.c_str(), path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    return replaced ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
 }
 
 } // namespace vantor
 
 using namespace vantor;
 
-extern "C" UINT WINAPI SetConfigLanguage(MSIHANDLE installation) {
+namespace {
+
+UINT WriteConfigLanguage(MSIHANDLE installation) {
     MsiProperty data(installation, "CustomActionData");
     UINT readResult = ERROR_SUCCESS;
     std::unique_ptr<char[]> text = FetchValue(data, &readResult);
@@ -291,4 +305,10 @@ extern "C" UINT WINAPI SetConfigLanguage(MSIHANDLE installation) {
     const UINT result = RewriteAppSettings(path.c_str(), culture);
     SetAllTimes(path.c_str(), created);
     return result;
+}
+
+} // namespace
+
+extern "C" UINT WINAPI SetConfigLanguage(MSIHANDLE installation) {
+    return RunAction(installation, __func__, ERROR_INSTALL_FAILURE, WriteConfigLanguage);
 }

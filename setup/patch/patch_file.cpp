@@ -135,7 +135,11 @@ bool FindPatchRecord(HANDLE file, LONGLONG fileSize, LONGLONG from, LONGLONG* at
 namespace {
 
 bool OverwriteFirstRecord(LPCSTR path, const PatchInfo& record) {
-    FileHandle file(CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+    // Shared for reading and writing, as a stream open shares it: another
+    // program's handle on the freshly installed file (a virus scanner's, an
+    // indexer's) does not keep the record from being written.
+    FileHandle file(CreateFileA(path, GENERIC_READ | GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file)
         return false;

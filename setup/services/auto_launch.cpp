@@ -1,5 +1,6 @@
 // The products' auto-launch service: the package registers it, this action
 // only starts it once installation is done.
+#include "common/action_boundary.h"
 #include "common/handles.h"
 #include "setup/exports.h"
 
@@ -9,9 +10,7 @@ namespace {
 
 constexpr char kAutoLaunchService[] = "Vantor Auto Launch Service";
 
-} // namespace
-
-extern "C" UINT WINAPI StartVantorAutoLauchService(MSIHANDLE) {
+UINT StartAutoLaunchService(MSIHANDLE) {
     ScHandle service;
     {
         ScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE));
@@ -27,4 +26,10 @@ extern "C" UINT WINAPI StartVantorAutoLauchService(MSIHANDLE) {
     service.reset();
     return started || refusal == ERROR_SERVICE_ALREADY_RUNNING ? ERROR_SUCCESS
                                                                : ERROR_INSTALL_FAILURE;
+}
+
+} // namespace
+
+extern "C" UINT WINAPI StartVantorAutoLauchService(MSIHANDLE installation) {
+    return RunAction(installation, __func__, ERROR_INSTALL_FAILURE, StartAutoLaunchService);
 }

@@ -3,6 +3,7 @@
 // I/O error events have message texts.
 #include "setup/services/legacy_driver.h"
 
+#include "common/action_boundary.h"
 #include "setup/exports.h"
 
 #include <cstring>
@@ -29,9 +30,13 @@ static_assert(sizeof kEventLogKey + sizeof kVantorService < MAX_PATH, "key fits"
 static_assert(sizeof kMessageFile + sizeof kKappaImage < MAX_PATH, "message file fits");
 static_assert(sizeof kMessageFile + sizeof kVantorImage < MAX_PATH, "message file fits");
 
-// The manager's all-access number, asked as service rights: it holds query,
-// start, stop and DELETE, which is all this class does with a service.
-constexpr DWORD kServiceRights = 0xF003F;
+// What this class does with a service: query, start, stop and delete it.
+// The same number as the manager's all-access, asked as service rights; not
+// SERVICE_ALL_ACCESS.
+constexpr DWORD kServiceRights = STANDARD_RIGHTS_REQUIRED | SERVICE_QUERY_CONFIG |
+                                 SERVICE_CHANGE_CONFIG | SERVICE_QUERY_STATUS |
+                                 SERVICE_ENUMERATE_DEPENDENTS | SERVICE_START | SERVICE_STOP;
+static_assert(kServiceRights == SC_MANAGER_ALL_ACCESS, "the manager's all-access number");
 
 // Each pass of the start wait sleeps a tenth of the wait hint, within these.
 constexpr DWORD kShortestStartPoll = 1000;
@@ -41,17 +46,10 @@ constexpr DWORD kStopLimit = 10000;
 
 } // namespace
 
-LegacyDriverInstall::~LegacyDriverInstall() {
-    if (scmHandle_)
-        CloseServiceHandle(scmHandle_);
-    if (serviceHandle_)
-        CloseServiceHandle(serviceHandle_);
-}
-
 bool LegacyDriverInstall::OpenManager() {
     if (!scmHandle_)
-        scmHandle_ = OpenSCManagerA("", "ServicesActive", SC_MANAGER_ALL_ACCESS);
-    return scmHandle_ != nullptr;
+        scmHandle_.reset(OpenSCManagerA("", "ServicesActive", SC_MANAGER_ALL_ACCESS));
+    return scmHandle_.valid();
 }
 
 // A status that cannot be read counts as no state at all: neither running
@@ -63,24 +61,24 @@ bool LegacyDriverInstall::Query(SC_HANDLE service) {
     return false;
 }
 
-SC_HANDLE LegacyDriverInstall::GetServiceHandle() {
+SC_HANDLE LegacyDriverInstall::OpenOrCreateService() {
     if (serviceHandle_)
-        return serviceHandle_;
+        return serviceHandle_.get();
     if (OpenManager())
-        serviceHandle_ = OpenServiceA(scmHandle_, serviceName_, kServiceRights);
+        serviceHandle_.reset(OpenServiceA(scmHandle_.get(), serviceName_, kServiceRights));
     if (!serviceHandle_)
         CreateDriverService();
-    return serviceHandle_;
+    return serviceHandle_.get();
 }
 
 bool LegacyDriverInstall::CreateDriverService() {
     AddEventLogSource();
     if (OpenManager())
-        serviceHandle_ =
-            CreateServiceA(scmHandle_, serviceName_, displayName_, SERVICE_ALL_ACCESS,
-                           SERVICE_KERNEL_DRIVER, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
-                           imagePath_, nullptr, nullptr, nullptr, nullptr, nullptr);
-    return serviceHandle_ != nullptr;
+        serviceHandle_.reset(CreateServiceA(scmHandle_.get(), serviceName_, displayName_,
+                                            SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
+                                            SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, imagePath_,
+                                            nullptr, nullptr, nullptr, nullptr, nullptr));
+    return serviceHandle_.valid();
 }
 
 LONG LegacyDriverInstall::AddEventLogSource() {
@@ -109,7 +107,7 @@ void LegacyDriverInstall::RemoveEventLogSource() {
 }
 
 bool LegacyDriverInstall::StartDriver() {
-    SC_HANDLE service = GetServiceHandle();
+    SC_HANDLE service = OpenOrCreateService();
     if (!service)
         return false;
     // A refused start may still find the service running: a driver that
@@ -141,40 +139,42 @@ bool LegacyDriverInstall::StartDriver() {
 }
 
 bool LegacyDriverInstall::StopDriver() {
-    SC_HANDLE service = GetServiceHandle();
+    SC_HANDLE service = OpenOrCreateService();
     if (!service || !Query(service))
         return false;
-    const DWORD pendingSince = GetTickCount();
-    if (status_.dwCurrentState == SERVICE_STOPPED)
-        return true;
     // A stop already under way: wait for it before asking again.
-    while (status_.dwCurrentState == SERVICE_STOP_PENDING) {
-        Sleep(status_.dwWaitHint);
-        if (!Query(service))
-            return false;
-        if (status_.dwCurrentState == SERVICE_STOPPED)
-            return true;
-        if (GetTickCount() - pendingSince > kStopLimit)
-            return false;
-    }
+    const StopWait pending = WaitForStop(service, GetTickCount(), true);
+    if (pending != StopWait::LeftPending)
+        return pending == StopWait::Stopped;
     if (!ControlService(service, SERVICE_CONTROL_STOP, &status_))
         return false;
-    const DWORD stoppingSince = GetTickCount();
-    while (status_.dwCurrentState != SERVICE_STOPPED) {
+    return WaitForStop(service, GetTickCount(), false) == StopWait::Stopped;
+}
+
+// One stop phase. While the service is stop-pending (onlyWhilePending) or in
+// any state but stopped: sleep the status's full wait hint, query again, and
+// give up once more than kStopLimit has passed since `since`.
+LegacyDriverInstall::StopWait LegacyDriverInstall::WaitForStop(SC_HANDLE service, DWORD since,
+                                                               bool onlyWhilePending) {
+    auto waiting = [&] {
+        return onlyWhilePending ? status_.dwCurrentState == SERVICE_STOP_PENDING
+                                : status_.dwCurrentState != SERVICE_STOPPED;
+    };
+    while (waiting()) {
         Sleep(status_.dwWaitHint);
         if (!Query(service))
-            return false;
+            return StopWait::GaveUp;
         if (status_.dwCurrentState == SERVICE_STOPPED)
-            return true;
-        if (GetTickCount() - stoppingSince > kStopLimit)
-            return false;
+            return StopWait::Stopped;
+        if (GetTickCount() - since > kStopLimit)
+            return StopWait::GaveUp;
     }
-    return true;
+    return status_.dwCurrentState == SERVICE_STOPPED ? StopWait::Stopped : StopWait::LeftPending;
 }
 
 bool LegacyDriverInstall::DeleteDriverService() {
     RemoveEventLogSource();
-    SC_HANDLE service = GetServiceHandle();
+    SC_HANDLE service = OpenOrCreateService();
     if (!service)
         return false;
     // A service that does not stop is still marked for deletion: it goes at
@@ -182,8 +182,7 @@ bool LegacyDriverInstall::DeleteDriverService() {
     if (!Query(service) || status_.dwCurrentState != SERVICE_STOPPED)
         StopDriver();
     const bool deleted = DeleteService(service) != FALSE;
-    CloseServiceHandle(serviceHandle_);
-    serviceHandle_ = nullptr;
+    serviceHandle_.reset();
     return deleted;
 }
 
@@ -201,7 +200,7 @@ using namespace vantor;
 
 namespace {
 
-UINT RunDriverOperation(std::unique_ptr<LegacyDriverInstall> (*make)(),
+UINT RunDriverOperation(MSIHANDLE, std::unique_ptr<LegacyDriverInstall> (*make)(),
                         bool (LegacyDriverInstall::*operation)()) {
     std::unique_ptr<LegacyDriverInstall> driver = make();
     if (!driver)
@@ -213,18 +212,22 @@ UINT RunDriverOperation(std::unique_ptr<LegacyDriverInstall> (*make)(),
 
 } // namespace
 
-extern "C" UINT WINAPI InstallKappaSys(MSIHANDLE) {
-    return RunDriverOperation(MakeKappaDriver, &LegacyDriverInstall::Install);
+extern "C" UINT WINAPI InstallKappaSys(MSIHANDLE installation) {
+    return RunAction(installation, __func__, ERROR_INSTALL_FAILURE, RunDriverOperation,
+                     MakeKappaDriver, &LegacyDriverInstall::Install);
 }
 
-extern "C" UINT WINAPI UninstallKappaSys(MSIHANDLE) {
-    return RunDriverOperation(MakeKappaDriver, &LegacyDriverInstall::Uninstall);
+extern "C" UINT WINAPI UninstallKappaSys(MSIHANDLE installation) {
+    return RunAction(installation, __func__, ERROR_INSTALL_FAILURE, RunDriverOperation,
+                     MakeKappaDriver, &LegacyDriverInstall::Uninstall);
 }
 
-extern "C" UINT WINAPI InstallVantorSys(MSIHANDLE) {
-    return RunDriverOperation(MakeVantorDriver, &LegacyDriverInstall::Install);
+extern "C" UINT WINAPI InstallVantorSys(MSIHANDLE installation) {
+    return RunAction(installation, __func__, ERROR_INSTALL_FAILURE, RunDriverOperation,
+                     MakeVantorDriver, &LegacyDriverInstall::Install);
 }
 
-extern "C" UINT WINAPI UninstallVantorSys(MSIHANDLE) {
-    return RunDriverOperation(MakeVantorDriver, &LegacyDriverInstall::Uninstall);
+extern "C" UINT WINAPI UninstallVantorSys(MSIHANDLE installation) {
+    return RunAction(installation, __func__, ERROR_INSTALL_FAILURE, RunDriverOperation,
+                     MakeVantorDriver, &LegacyDriverInstall::Uninstall);
 }

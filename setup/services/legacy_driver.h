@@ -14,10 +14,6 @@ class LegacyDriverInstall {
     // The texts are the library's constants; the object only points at them.
     LegacyDriverInstall(LPCSTR imagePath, LPCSTR serviceName, LPCSTR displayName)
         : imagePath_(imagePath), serviceName_(serviceName), displayName_(displayName) {}
-    // Closes the manager first, then the service.
-    virtual ~LegacyDriverInstall();
-    LegacyDriverInstall(const LegacyDriverInstall&) = delete;
-    LegacyDriverInstall& operator=(const LegacyDriverInstall&) = delete;
 
     // True when the service ends up running; a service not yet registered is
     // registered first.
@@ -25,25 +21,28 @@ class LegacyDriverInstall {
     // True when the platform accepted the deletion.
     bool Uninstall() { return DeleteDriverService(); }
 
+  private:
+    enum class StopWait { Stopped, GaveUp, LeftPending };
+
     bool StartDriver();
     bool StopDriver();
+    StopWait WaitForStop(SC_HANDLE service, DWORD since, bool onlyWhilePending);
     bool DeleteDriverService();
     bool CreateDriverService();
     // The held service handle, opening or else creating the service on the
     // first need; null when neither works.
-    SC_HANDLE GetServiceHandle();
+    SC_HANDLE OpenOrCreateService();
     LONG AddEventLogSource();
     void RemoveEventLogSource();
-
-  private:
     bool OpenManager();
     bool Query(SC_HANDLE service);
 
     LPCSTR imagePath_;
     LPCSTR serviceName_;
     LPCSTR displayName_;
-    SC_HANDLE scmHandle_ = nullptr;
-    SC_HANDLE serviceHandle_ = nullptr;
+    // Members end in reverse order: the manager is closed first, then the service.
+    ScHandle serviceHandle_;
+    ScHandle scmHandle_;
     SERVICE_STATUS status_{};
 };
 

@@ -2,6 +2,7 @@
 // the package's Upgrade table names as the property of products to remove.
 #include "setup/upgrade/related_products.h"
 
+#include "common/action_boundary.h"
 #include "common/property.h"
 #include "setup/exports.h"
 
@@ -222,9 +223,7 @@ constexpr bool RowsWellFormed() {
 }
 static_assert(RowsWellFormed(), "each row: one braced GUID, then 1 to 15 of them each with ';'");
 
-} // namespace
-
-extern "C" UINT WINAPI FrobMajorUpgrade(MSIHANDLE installation) {
+UINT ListRelatedProducts(MSIHANDLE installation) {
     std::string list;
     MsiProperty upgradeCodeProperty(installation, "UpgradeCode");
     std::unique_ptr<char[]> upgradeCode = FetchValue(upgradeCodeProperty);
@@ -254,4 +253,10 @@ extern "C" UINT WINAPI FrobMajorUpgrade(MSIHANDLE installation) {
     actionProperty.SetValue(list.c_str(), static_cast<DWORD>(list.size()));
     actionProperty.Write();
     return ERROR_SUCCESS;
+}
+
+} // namespace
+
+extern "C" UINT WINAPI FrobMajorUpgrade(MSIHANDLE installation) {
+    return RunAction(installation, __func__, ERROR_INSTALL_FAILURE, ListRelatedProducts);
 }
