@@ -191,7 +191,9 @@ attack install_folder_device_path demo 1603 attack_plant_dpinst attack_no_foreig
     repair 'INSTALLDIR=\\.\C:\evil\' DEFAULT_HARBOR_CONFIG=none:
 attack install_folder_relative demo 1603 attack_plant_dpinst attack_no_foreign_dpinst \
     repair 'INSTALLDIR=evil\' DEFAULT_HARBOR_CONFIG=none:
-attack config_file_hard_linked demo 1603 attack_hard_link_config attack_config_refused \
+# The language is a preference (Return="ignore"): the refusal answers 5
+# and the repair goes on.
+attack config_file_hard_linked demo 0 attack_hard_link_config attack_config_refused \
     repair
 attack downgrade_over_2_0 attack_install_2_0 1603 - attack_downgrade_refused \
     install "$DEMO"
