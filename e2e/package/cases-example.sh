@@ -74,7 +74,8 @@ vantor-wirecheck: build/example-$ARCH.msi: 0 faults" "$OUT"
     expect_not_in "actions" '^(AppendComboBox|PopulateHarborChoices|ConfigureHarbor|StartVantorAutoLauchService|FrobMajorUpgrade|DIFxInstall|InstallKappaSys)$' \
         "$actions"
     expect_in "actions" '^RondoApplyPatchInfo$' "$actions"
-    expect_not_in "binaries" 'VantorDrivers' "$(msiinfo export "$EXAMPLE_MSI" Binary)"
+    expect_not_in "binaries" 'VantorDrivers' "$(msiinfo streams "$EXAMPLE_MSI")"
+    expect_in "binaries" '^Binary\.VantorSetup$' "$(msiinfo streams "$EXAMPLE_MSI")"
 }
 
 case_example_installs_repairs_and_uninstalls() {
