@@ -1,5 +1,6 @@
 # Device and configuration choices and the major upgrade to 2.0
-# (package/VantorChoice.wxi, e2e/demo/choice.wxi).
+# (package/VantorComboBoxes.wxi, VantorHarbor.wxi, VantorMajorUpgrade.wxi,
+# e2e/demo/choice.wxi).
 source "$ROOT/e2e/lib/choice.sh"
 
 CHOICE_ROWS=$ROOT/build/$ARCH/e2e/choice_rows.exe

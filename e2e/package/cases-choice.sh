@@ -1,4 +1,5 @@
-# Device and configuration choices and the major upgrade (package/VantorChoice.wxi,
+# Device and configuration choices and the major upgrade (package/VantorComboBoxes.wxi,
+# VantorHarbor.wxi, VantorMajorUpgrade.wxi,
 # e2e/demo/choice.wxi), sourced by the package tier. The combo-box actions sit
 # in the UI sequence, which Wine's msiexec runs with /qr only.
 

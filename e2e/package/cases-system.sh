@@ -90,6 +90,22 @@ case_system_language_follows_product_language() {
     expect_eq "configuration file" "$SYSTEM_CONFIG_DE" "$(system_config)"
 }
 
+# The language is a preference, not a reason to roll back: an LCID without
+# a culture name leaves the configuration file as shipped, and the
+# installation goes on.
+case_system_unknown_language_installs_with_the_file_as_shipped() {
+    local hebrew
+    system_clean
+    hebrew=$(system_variant demo-1037 "UPDATE Property SET Value='1037' WHERE Property='ProductLanguage'")
+    install install-1037 "$hebrew" $CHOICES
+    expect_eq "msiexec install" 0 "$RC"
+    # Return="ignore": Wine logs such an action's end as "Return value 1".
+    expect_in "SetConfigLanguage result" '^(1|3)$' "$(action_result "$LOG" SetConfigLanguage)"
+    expect_in "action log" '^VantorCustomAction: Appling language: 1037 to ' "$(action_log_lines "$LOG")"
+    expect_eq "configuration file" "$(tr -d '\r' <"$ROOT/e2e/demo/VantorDemo.exe.config")" "$(system_config)"
+    expect_eq "service state (4 running)" 4 "$(system_service_state)"
+}
+
 case_system_repair_finds_the_service_running() {
     system_clean
     install install "$DEMO" $CHOICES

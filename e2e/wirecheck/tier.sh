@@ -1,7 +1,9 @@
 # The wiring checker (dist/<arch>/vantor-wirecheck.exe) under Wine. A package
 # wired as the includes intend (good.wxs, finished as below) passes clean;
 # each miswiring, made from it with msibuild, is flagged with exactly its own
-# check, naming the row at fault; a file that is no package answers 2.
+# check, naming the row at fault; a file that is no package answers 2. The
+# finishing step (package/finish-msi) is tested here too: what it changes on
+# good.msi, and that a second run changes nothing.
 # Every case runs with the checker of each bitness (x86 skipped where this
 # machine cannot execute 32-bit code).
 # Usage: tier.sh [ARCH...] (default x64 x86). Last line: "wirecheck: N passed, N failed".
@@ -12,7 +14,6 @@ source "$ROOT/e2e/lib/check.sh"
 
 TIER=wirecheck
 HERE=$ROOT/e2e/wirecheck
-SECURE='ACTIONPROPERTY;DEFAULT_COM_PORT;DEFAULT_CONVERTER;DEFAULT_HARBOR_CONFIG;DEFAULT_PAR_PORT;INSTALLDIR;SERIAL_NUMBER'
 
 # The miswirings: name, the one check expected, a text its line must hold
 # (the row at fault), then the msibuild queries that make it from good.msi.
@@ -56,20 +57,11 @@ has_row() { # package table pattern
     msiinfo export "$1" "$2" 2>/dev/null | tail -n +4 | grep -Eq -- "$3"
 }
 
-# What wixl cannot write, added when the includes have not written it
-# already: the rollback's type, the ComboBox table, the RemoveFile row of
-# "tessel.ini", the Upgrade row of ACTIONPROPERTY, SecureCustomProperties.
-finish() { # package
-    local package=$1
-    sql "$package" "UPDATE CustomAction SET Type=3329 WHERE Action='CachePropertiesRollback'" || return 1
-    msiinfo tables "$package" | grep -qx ComboBox ||
-        sql "$package" "CREATE TABLE ComboBox (Property CHAR(72) NOT NULL, \`Order\` SHORT NOT NULL, Value CHAR(64) NOT NULL, Text CHAR(64) LOCALIZABLE PRIMARY KEY Property, \`Order\`)" || return 1
-    has_row "$package" RemoveFile $'\ttessel.ini\t' ||
-        sql "$package" "INSERT INTO RemoveFile (FileKey, Component_, FileName, DirProperty, InstallMode) VALUES ('TesselIni', 'rondoconfig', 'tessel.ini', 'HARBORCONFIGDIR', 2)" || return 1
-    has_row "$package" Upgrade $'\tACTIONPROPERTY$' ||
-        sql "$package" "INSERT INTO Upgrade (UpgradeCode, VersionMin, VersionMax, Attributes, ActionProperty) VALUES ('{6B1F3E72-8D4C-4A5C-8E3F-2C7B8D9EA002}', '0.0.0', '1.0.0', 256, 'ACTIONPROPERTY')" || return 1
-    has_row "$package" Property '^SecureCustomProperties'$'\t' ||
-        sql "$package" "INSERT INTO Property (Property, Value) VALUES ('SecureCustomProperties', '$SECURE')"
+# finish_msi PACKAGE...: the finishing step every package takes; sets RC and
+# FINISHED (what it printed, both streams).
+finish_msi() {
+    FINISHED=$("$ROOT/package/finish-msi" "$@" 2>&1)
+    RC=$?
 }
 
 # wirecheck PACKAGE: runs the checker; sets RC, OUT (its findings) and ERR.
@@ -119,6 +111,53 @@ case_every_check_has_a_miswiring() {
     done
 }
 
+# What finish-msi did to good.msi as wixl wrote it: each fix once, the
+# values wixl wrote into SecureCustomProperties kept in front.
+case_finish_msi_makes_each_fix() {
+    local package=$WORK/finish.msi expected
+    cp "$WORK/unfinished.msi" "$package"
+    finish_msi "$package"
+    expect_eq "exit status" 0 "$RC"
+    expected="CustomAction 'CachePropertiesRollback': type 2049 -> 3329 (rollback)
+CustomAction 'InstallKappaSysRollback': type 2049 -> 3329 (rollback)
+CustomAction 'InstallVantorSysRollback': type 2049 -> 3329 (rollback)
+ComboBox table created
+RemoveFile 'TesselIni': tessel.ini in HARBORCONFIGDIR, on removal
+Property 'SecureCustomProperties': 'ACTIONPROPERTY;NEWERVERSIONDETECTED' -> 'ACTIONPROPERTY;NEWERVERSIONDETECTED;DEFAULT_CONVERTER;DEFAULT_PAR_PORT;DEFAULT_COM_PORT;SERIAL_NUMBER;DEFAULT_HARBOR_CONFIG;INSTALLDIR'"
+    expect_eq "changes" "$expected" "$(sed "s#^finish-msi: $package: ##" <<<"$FINISHED")"
+    expect_eq "finished like good.msi" "$(msiinfo export "$GOOD" Property | sort)" \
+        "$(msiinfo export "$package" Property | sort)"
+}
+
+# A second run finds nothing to do and leaves every byte; so does a third
+# after a fix was undone and made again.
+case_finish_msi_twice_changes_nothing() {
+    local package=$WORK/twice.msi before
+    cp "$GOOD" "$package"
+    before=$(sha256sum <"$package")
+    finish_msi "$package"
+    expect_eq "exit status" 0 "$RC"
+    expect_eq "output" "finish-msi: $package: nothing to do" "$FINISHED"
+    expect_eq "package bytes" "$before" "$(sha256sum <"$package")"
+    sql "$package" "UPDATE Property SET Value='DEFAULT_CONVERTER;ACTIONPROPERTY' WHERE Property='SecureCustomProperties'" || return
+    finish_msi "$package" "$package"
+    expect_eq "exit status (twice in one call)" 0 "$RC"
+    expect_eq "secure after the repair" \
+        "DEFAULT_CONVERTER;ACTIONPROPERTY;DEFAULT_PAR_PORT;DEFAULT_COM_PORT;SERIAL_NUMBER;DEFAULT_HARBOR_CONFIG;INSTALLDIR;NEWERVERSIONDETECTED" \
+        "$(msiinfo export "$package" Property | tr -d '\r' | sed -n 's/^SecureCustomProperties\t//p')"
+    expect_in "second package in the call" "^finish-msi: .*: nothing to do$" "$(tail -1 <<<"$FINISHED")"
+}
+
+case_finish_msi_refuses_what_is_no_package() {
+    finish_msi "$HERE/payload.txt"
+    expect_eq "exit status for a text file" 1 "$RC"
+    expect_in "reason" "^finish-msi: .*payload\.txt: not an installation package" "$FINISHED"
+    finish_msi "$WORK/does-not-exist.msi"
+    expect_eq "exit status for a missing file" 1 "$RC"
+    finish_msi
+    expect_eq "exit status without a package" 2 "$RC"
+}
+
 case_what_is_no_package_answers_2() {
     local nothing=$WORK/no-tables.msi
     rm -f "$nothing"
@@ -157,8 +196,9 @@ run_arch() {
     (cd "$HERE" && wixl -a x64 -I "$ROOT/package" -D VantorSetupDll="../../dist/$ARCH/VantorSetup.dll" \
         -D VantorDriversDll="../../dist/$ARCH/VantorDrivers.dll" -o "$GOOD" good.wxs) \
         >"$WORK/wixl.log" 2>&1 || { lost "wixl cannot build good.msi: $(cat "$WORK/wixl.log")"; return; }
-    CASE_NAME="finish good.msi ($ARCH)"
-    finish "$GOOD" || { lost "cannot finish good.msi"; return; }
+    cp "$GOOD" "$WORK/unfinished.msi"
+    finish_msi "$GOOD"
+    [ "$RC" = 0 ] || { lost "cannot finish good.msi: $FINISHED"; return; }
     wine_prefix "wirecheck-$ARCH" || { lost "cannot make a Wine prefix"; return; }
     for case in $cases; do
         run_case "$case"
