@@ -30,7 +30,7 @@ MISWIRED=(
     "shared_data_in_property_table|layout|Property 'VANTOR_DEFERRED_DATA'|DELETE FROM CustomAction WHERE Action='SetVantorDeferredData'|DELETE FROM InstallExecuteSequence WHERE Action='SetVantorDeferredData'|INSERT INTO Property (Property, Value) VALUES ('VANTOR_DEFERRED_DATA', 'X[INSTALLDIR]')"
     "language_data_separator|layout|CustomAction 'SetSetConfigLanguage'|UPDATE CustomAction SET Target='[#WiringConfig];[ProductLanguage]' WHERE Action='SetSetConfigLanguage'"
     "harbor_data_two_paths|layout|CustomAction 'SetConfigureHarbor'|UPDATE CustomAction SET Target='[HARBORCONFIGDIR]|[DEFAULT_HARBOR_CONFIG]' WHERE Action='SetConfigureHarbor'"
-    "rollback_as_written_by_wixl|rollback|CustomAction 'CachePropertiesRollback'|UPDATE CustomAction SET Type=3073 WHERE Action='CachePropertiesRollback'"
+    "rollback_as_written_by_wixl|rollback|CustomAction 'CachePropertiesRollback'|UPDATE CustomAction SET Type=2049 WHERE Action='CachePropertiesRollback'"
     "rollback_after_cacheproperties|rollback|CustomAction 'CachePropertiesRollback'|UPDATE InstallExecuteSequence SET Sequence=1515 WHERE Action='CachePropertiesRollback'"
     "rollback_missing|rollback|InstallExecuteSequence 'CacheProperties'|DELETE FROM InstallExecuteSequence WHERE Action='CachePropertiesRollback'"
     "no_combobox_table|combobox|CustomAction 'AppendComboBox', 'PopulateHarborChoices'|DROP TABLE ComboBox"
