@@ -77,12 +77,6 @@ attack_hard_link_tessel() {
     ATTACK_OUTSIDE_SUM=$(sha256sum <"$ATTACK_EVIL/target.ini")
 }
 
-attack_install_2_0() {
-    install install-2.0 "$DEMO2" $CHOICES
-    expect_eq "msiexec install 2.0" 0 "$RC"
-    expect_eq "1.0 registered" absent "$(product_state "$DEMO_CODE")"
-}
-
 # --- checks: what the row's attack aimed at --------------------------------
 
 attack_harbor_took() { # file: the repair put this configuration in place
@@ -196,7 +190,7 @@ attack install_folder_relative demo 1603 attack_plant_dpinst attack_no_foreign_d
 # and the repair goes on.
 attack config_file_hard_linked demo 0 attack_hard_link_config attack_config_refused \
     repair
-attack downgrade_over_2_0 attack_install_2_0 1603 - attack_downgrade_refused \
+attack downgrade_over_2_0 demo2 1603 - attack_downgrade_refused \
     install "$DEMO"
 
 attack_run() { # package rc setup check step...
@@ -205,13 +199,14 @@ attack_run() { # package rc setup check step...
     attack_paths
     attack_clean
     mkdir -p "$ATTACK_EVIL" && printf '%s' "$ATTACK_PAYLOAD" >"$ATTACK_EVIL/payload.ini"
+    local installed
     case $package in
-        demo) install install "$DEMO" $CHOICES ;;
-        attack_install_2_0) attack_install_2_0 ;;
-        *) install install "$($package)" $CHOICES ;;
+        demo) installed=$DEMO ;;
+        demo2) installed=$DEMO2 ;;
+        *) installed=$($package) ;;
     esac
+    install install "$installed" $CHOICES
     [ "$RC" = 0 ] || { fail "installation before the attack: msiexec answered $RC"; return; }
-    local installed=${INSTALLED[-1]}
     [ "$setup" = - ] || $setup
     before=$(attack_outside)
     mkdir -p "$ATTACK_CWD" && cd "$ATTACK_CWD" || fail "setup: $ATTACK_CWD"
@@ -222,7 +217,6 @@ attack_run() { # package rc setup check step...
     cd "$ROOT" || return
     echo "  attack ${CASE_NAME#case_attack_}: msiexec $RC" >>"$LOGS/attack-outcomes.txt"
     expect_eq "msiexec $step" "$rc" "$RC"
-    [ "$step" = install ] && [ "$RC" = 0 ] && INSTALLED+=("$1")
     $check
     expect_eq "outside the product" "$before" "$(attack_outside)"
     attack_clean

@@ -366,10 +366,12 @@ class Checker {
             return;
         bool any = false;
         for (const CustomActionRow& row : package_.customActions) {
-            if (!IsOurs(row) || row.target != "ClearPropertiesCache" || !IsInScript(row))
+            if (!IsOurs(row) || row.target != "ClearPropertiesCache")
                 continue;
             std::optional<int> at = PlaceIn(package_.executeSequence, row.action);
-            if (!at)
+            // wixl writes a rollback action as 2049, an immediate action: one
+            // sequenced before CacheProperties is a rollback with the wrong type.
+            if (!at || (!IsInScript(row) && *at >= *cache))
                 continue;
             any = true;
             std::vector<std::string> faults;
