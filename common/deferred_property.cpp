@@ -12,6 +12,9 @@ constexpr const char* kFields[] = {
     "DEFAULT_COM_PORT", "ProductLanguage",   "SERIAL_NUMBER",  "REINSTALLMODE",
 };
 
+static_assert(sizeof kFields / sizeof kFields[0] == DeferredProperty::kLayoutFields,
+              "one name per field of the layout");
+
 } // namespace
 
 int DeferredProperty::FieldIndex(LPCSTR name) {
@@ -26,6 +29,7 @@ int DeferredProperty::FieldIndex(LPCSTR name) {
 
 UINT DeferredProperty::Read() {
     value_.reset();
+    fieldCount_ = 0;
     MsiProperty data(installation_, "CustomActionData");
     UINT readResult = ERROR_SUCCESS;
     std::unique_ptr<char[]> text = FetchValue(data, &readResult);
@@ -37,22 +41,23 @@ UINT DeferredProperty::Read() {
     // X<REINSTALLMODE>", and it may stop after any field. The "X" keeps an empty
     // value a field of its own: a run of "|" separates like a single one, so an
     // empty field without it vanishes and the later fields move up.
+    // The scan goes on past the field wanted, to count them all.
     const int index = FieldIndex(name_);
     const char* token = nullptr;
     std::size_t tokenLength = 0;
-    const char* p = text.get();
-    for (int taken = 0;; ++taken) {
+    for (const char* p = text.get();;) {
         while (*p == '|')
             ++p;
-        if (!*p) {
-            token = nullptr;
+        if (!*p)
             break;
+        const std::size_t length = std::strcspn(p, "|");
+        // index 0 and -1 both take the first field
+        if (fieldCount_ == (index < 0 ? 0 : index)) {
+            token = p;
+            tokenLength = length;
         }
-        token = p;
-        tokenLength = std::strcspn(p, "|");
-        p += tokenLength;
-        if (taken >= index) // index 0 and -1 both end with the first field
-            break;
+        ++fieldCount_;
+        p += length;
     }
 
     if (!token)

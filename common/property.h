@@ -60,11 +60,21 @@ class DeferredProperty final : public IProperty {
     // Place of a name in the data string's field list, -1 when not listed.
     static int FieldIndex(LPCSTR name);
 
+    // The fields that the last Read found in the data string, counted as it
+    // splits them (a run of "|" is one separator). The layout holds
+    // kLayoutFields; more means that a value held a "|" and every later
+    // field has moved: the data is malformed and no field of it can be
+    // trusted.
+    static constexpr int kLayoutFields = 8;
+    int FieldCount() const { return fieldCount_; }
+    bool Malformed() const { return fieldCount_ > kLayoutFields; }
+
   private:
     LPCSTR name_;
     std::unique_ptr<char[]> value_;
     [[maybe_unused]] DWORD size_ = 0; // never set
     MSIHANDLE installation_;
+    int fieldCount_ = 0;
 };
 
 // One value of the product's key in the registry cache, under

@@ -5,6 +5,7 @@
 #include "drivers/driver_package.h"
 
 #include "common/handles.h"
+#include "common/paths.h"
 #include "common/property.h"
 #include "drivers/exports.h"
 
@@ -49,10 +50,22 @@ UINT RunDriverPackageInstaller(MSIHANDLE installation, bool removal, LPCSTR argu
         LogAction(installation, "Empty Path return from DeferredProperty");
         return result;
     }
+    // The tool runs as LocalSystem: only from a folder of this machine's own
+    // disks, never from a share or a device path ("\\host\share\",
+    // "\\?\", "\\.\") or a folder relative to the current one.
+    if (!IsDriveAbsolute(installDir.get())) {
+        LogAction(installation,
+                  (std::string("DPInst.exe not started, INSTALLDIR is not a local "
+                               "absolute folder: ") +
+                   installDir.get() + " (error " + std::to_string(ERROR_INVALID_DATA) + ")")
+                      .c_str());
+        return result;
+    }
 
     // The install directory ends with its separator; nothing is added, so a
     // directory without one names no program and nothing starts.
-    const std::string tool = std::string(installDir.get()) + kToolFolder + kTool;
+    const std::string folder = std::string(installDir.get()) + kToolFolder;
+    const std::string tool = folder + kTool;
     const std::string tail =
         removal ? std::string(kRemovalSwitch) + (arguments ? arguments : "") : kInstallSwitches;
     const SIZE_T commandSize = tool.size() + tail.size() + 1;
@@ -76,9 +89,10 @@ UINT RunDriverPackageInstaller(MSIHANDLE installation, bool removal, LPCSTR argu
     PROCESS_INFORMATION process{};
     // The program is named apart from the command line: an unquoted path
     // with a blank ("C:\Program Files\...") would otherwise let the platform
-    // try "C:\Program.exe" first.
+    // try "C:\Program.exe" first. It runs in its own folder, where the INF
+    // names of the removals lead to the package's own files.
     if (CreateProcessA(tool.c_str(), commandLine.get(), nullptr, nullptr, FALSE, 0, nullptr,
-                       nullptr, &startup, &process)) {
+                       folder.c_str(), &startup, &process)) {
         KernelHandle processHandle(process.hProcess);
         KernelHandle threadHandle(process.hThread);
         DWORD exitCode = 0;

@@ -7,8 +7,9 @@ namespace vantor {
 
 // Runs "<INSTALLDIR>System\dpinst.exe" to install the product's driver
 // packages, or with removal set to remove the package named by arguments
-// (a blank, then the INF file name), waits for it and answers 0, 3010 when
-// it asks for a restart, or 1603.
+// (a blank, then the INF file name), in its own folder as working
+// directory; waits for it and answers 0, 3010 when it asks for a restart,
+// or 1603. An INSTALLDIR that is not "<drive letter>:\..." starts nothing.
 UINT RunDriverPackageInstaller(MSIHANDLE installation, bool removal, LPCSTR arguments);
 
 // The action's result for the tool's exit code: bit 31 failure, bit 30 a

@@ -317,7 +317,8 @@ TEST_F(ConfigLanguageTest, FailuresLeaveTheFileAsItWas) {
     } cases[] = {
         {"configuration file read-only", [&] { host::SetReadOnly(config); }, 5},
         {"configuration file locked by another process", [&] { host::LockFile(config); }, 5},
-        {"configuration file cannot be opened", [] { host::FailCall("CreateFileA", 2); }, 5},
+        // Opens before it: the link checks of the file and its copy, the creation time.
+        {"configuration file cannot be opened", [] { host::FailCall("CreateFileA", 4); }, 5},
         {"temporary copy cannot be created",
          [&] {
              host::WriteHostFile(temp, "stale");
@@ -341,6 +342,118 @@ TEST_F(ConfigLanguageTest, FailuresLeaveTheFileAsItWas) {
         const bool staleTempStays = std::string(c.what) == "temporary copy cannot be created";
         EXPECT_EQ(host::FileExists(temp), staleTempStays) << c.what;
         EXPECT_EQ(host::OpenHandles(), 0) << c.what;
+    }
+}
+
+// A link at the file's name or at its copy's, or a second name of the file,
+// planted by someone who may write the folder, would have the action write
+// or re-time another file: refused, and nothing is touched.
+TEST_F(ConfigLanguageTest, NeverWritesThroughALink) {
+    const std::string input = Lf({"<appSettings>", "</appSettings>"});
+    const std::string rewritten = Crlf({"<appSettings>", kGerman, "</appSettings>"});
+    std::string victim;
+    struct Case {
+        const char* what;
+        std::function<void()> plant;
+        const char* why; // null: rewritten as usual
+        bool actionOnly; // false: RewriteAppSettings alone (the check on its own handles)
+    } cases[] = {
+        {"the file is a symbolic link",
+         [&] {
+             host::WriteHostFile(victim, input);
+             host::PlantLink(config, victim);
+         },
+         "it is a symbolic link or junction (error 5)", true},
+        {"the file has a second name",
+         [&] {
+             host::WriteHostFile(victim, input);
+             host::PlantHardLink(config, victim);
+         },
+         "it has 2 hard links (error 5)", true},
+        {"the copy's name is a symbolic link",
+         [&] {
+             host::WriteHostFile(config, input);
+             host::WriteHostFile(victim, "victim");
+             host::PlantLink(config + ".tmp", victim);
+         },
+         "@.tmp is a symbolic link or junction (error 5)", true},
+        {"the copy's name is a link to a file not there yet",
+         [&] {
+             host::WriteHostFile(config, input);
+             host::PlantLink(config + ".tmp", victim);
+         },
+         "@.tmp is a symbolic link or junction (error 5)", true},
+        {"the copy's name cannot be examined",
+         [&] {
+             host::WriteHostFile(config, input);
+             host::LockFile(config + ".tmp");
+         },
+         "@.tmp cannot be examined (error 32)", true},
+        {"a plain leftover copy is replaced",
+         [&] {
+             host::WriteHostFile(config, input);
+             host::WriteHostFile(config + ".tmp", "stale");
+         },
+         nullptr, true},
+        {"rewrite alone: a linked file is refused",
+         [&] {
+             host::WriteHostFile(victim, input);
+             host::PlantLink(config, victim);
+         },
+         "", false},
+        {"rewrite alone: a hard-linked file is refused",
+         [&] {
+             host::WriteHostFile(victim, input);
+             host::PlantHardLink(config, victim);
+         },
+         "", false},
+        {"rewrite alone: a link at the copy's name goes, its target stays",
+         [&] {
+             host::WriteHostFile(config, input);
+             host::WriteHostFile(victim, "victim");
+             host::PlantLink(config + ".tmp", victim);
+         },
+         nullptr, false},
+    };
+    for (const Case& c : cases) {
+        Fresh();
+        victim = host::MakeTempDir() + "/victim.config";
+        c.plant();
+        host::SetCreationTime(config, kCreated);
+        const bool victimThere = host::FileExists(victim);
+        const std::string victimBefore = victimThere ? host::ReadHostFile(victim) : "";
+        const std::uint64_t victimWritten = host::LastWriteTime(victim);
+        const std::uint64_t configWritten = host::LastWriteTime(config);
+        const bool tmpWasLink = host::IsLink(config + ".tmp");
+
+        const UINT result = c.actionOnly
+                                ? RunFor("1031")
+                                : RewriteAppSettings(host::WinPath(config).c_str(), "de-DE");
+        EXPECT_EQ(host::FileExists(victim), victimThere) << c.what;
+        EXPECT_EQ(victimThere ? host::ReadHostFile(victim) : "", victimBefore) << c.what;
+        EXPECT_EQ(host::LastWriteTime(victim), victimWritten) << c.what;
+        if (c.why) {
+            EXPECT_EQ(result, 5u) << c.what;
+            EXPECT_EQ(host::LastWriteTime(config), configWritten) << c.what;
+            EXPECT_EQ(host::IsLink(config + ".tmp"), tmpWasLink) << c.what;
+            if (!tmpWasLink) {
+                EXPECT_FALSE(host::FileExists(config + ".tmp")) << c.what;
+            }
+        } else {
+            EXPECT_EQ(result, 0u) << c.what;
+            EXPECT_EQ(host::ReadHostFile(config), rewritten) << c.what;
+            EXPECT_FALSE(host::IsLink(config + ".tmp") || host::FileExists(config + ".tmp"))
+                << c.what;
+        }
+        if (c.actionOnly) {
+            const std::string path = host::WinPath(config);
+            std::vector<std::string> log = {"VantorCustomAction: Appling language: 1031 to " +
+                                            path};
+            if (c.why)
+                log.push_back("VantorCustomAction: Refused to rewrite " + path + ": " +
+                              WithPath(c.why, path));
+            EXPECT_EQ(host::LogLines(), log) << c.what;
+        }
     }
 }
 
@@ -394,5 +507,16 @@ VANTOR_SWEEP(SetConfigLanguage, "German", [](SweepScene& scene) { ConfigFor(scen
 VANTOR_SWEEP(SetConfigLanguage, "English removes only",
              [](SweepScene& scene) { ConfigFor(scene, "1033"); },
              {ERROR_ACCESS_DENIED, ERROR_INSTALL_FAILURE});
+// Whichever call fails, the file the link leads to stays as it was. (The
+// link itself is not watched: a failed check lets the rewrite delete it.)
+VANTOR_SWEEP(SetConfigLanguage, "copy's name is a link",
+             [](SweepScene& scene) {
+                 ConfigFor(scene, "1031");
+                 const std::string victim = host::MakeTempDir() + "/victim.config";
+                 host::WriteHostFile(victim, "victim");
+                 host::PlantLink(scene.watchedFiles[1], victim);
+                 scene.watchedFiles = {scene.watchedFiles[0], victim};
+             },
+             {ERROR_SUCCESS, ERROR_ACCESS_DENIED, ERROR_INSTALL_FAILURE});
 
 } // namespace

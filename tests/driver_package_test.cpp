@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -70,13 +71,66 @@ TEST_F(DriverPackageTest, CommandLinesOfTheThreeActions) {
         EXPECT_FALSE(launch.inheritHandles);
         EXPECT_EQ(launch.creationFlags, 0u);
         EXPECT_TRUE(launch.environmentNull);
-        EXPECT_TRUE(launch.currentDirectoryNull);
+        EXPECT_EQ(launch.currentDirectory,
+                  std::optional<std::string>(host::WinPath(installDir) + "\\System\\"))
+            << c.what << ": the tool runs in its own folder";
         EXPECT_EQ(launch.startupInfoSize, DWORD(sizeof(STARTUPINFOA)));
         EXPECT_EQ(launch.startupFlags, 0u);
         EXPECT_EQ(host::LogLines(),
                   (std::vector<std::string>{kCalling + commandLine, kReturned + "0x0"}))
             << c.what;
         EXPECT_TRUE(host::ForbiddenPropertyAccesses().empty()) << c.what;
+    }
+}
+
+// The tool runs as LocalSystem: only from a folder on a local drive, and in
+// that folder, so that the removals' INF names are the package's own files.
+TEST_F(DriverPackageTest, StartsToolsOnlyFromALocalFolder) {
+    const std::string local = host::WinPath(installDir) + "\\";
+    const std::string bare = local.substr(2); // without its drive
+    struct Case {
+        std::string dir;
+        bool started;
+    } cases[] = {
+        {local, true},
+        {"c" + local.substr(1), true},
+        {"\\\\host\\share\\Vantor\\", false},
+        {"\\\\?\\" + local, false},
+        {"\\\\.\\" + local, false},
+        {"\\\\?\\UNC\\host\\share\\", false},
+        {"//host/share/", false},
+        {bare, false},                      // rooted, no drive
+        {"C:" + bare.substr(1), false},     // relative to C:'s current folder
+        {"Program Files\\Vantor\\", false}, // relative
+        {"C:/" + bare.substr(1), false},
+    };
+    const std::pair<UINT(WINAPI*)(MSIHANDLE), const char*> actions[] = {
+        {DIFxInstall, " /SA /A /D /SW"},
+        {WinUsbUninstall, " /u  vantorwinusb.inf"},
+        {VantorppUninstall, " /u  vantorpp.inf"},
+    };
+    for (const Case& c : cases) {
+        for (const auto& action : actions) {
+            SetInstallDir(c.dir);
+            const std::size_t logged = host::LogLines().size();
+            const std::size_t launched = host::Launches().size();
+            const UINT result = action.first(session);
+            if (c.started) {
+                EXPECT_EQ(result, 0u) << c.dir;
+                ASSERT_EQ(host::Launches().size(), launched + 1) << c.dir;
+                const host::Launch& launch = host::Launches().back();
+                EXPECT_EQ(launch.commandLine, c.dir + "System\\dpinst.exe" + action.second);
+                EXPECT_EQ(launch.currentDirectory, std::optional<std::string>(c.dir + "System\\"));
+                continue;
+            }
+            EXPECT_EQ(result, 1603u) << c.dir;
+            EXPECT_EQ(host::Launches().size(), launched) << c.dir << ": nothing started";
+            ASSERT_EQ(host::LogLines().size(), logged + 1) << c.dir;
+            EXPECT_EQ(host::LogLines().back(),
+                      "VantorCustomAction: DPInst.exe not started, INSTALLDIR is not a local "
+                      "absolute folder: " +
+                          c.dir + " (error 13)");
+        }
     }
 }
 

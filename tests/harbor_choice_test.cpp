@@ -3,6 +3,8 @@
 #include "sweep.h"
 
 #include <algorithm>
+#include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <tuple>
@@ -180,25 +182,156 @@ TEST_F(ConfigureHarborTest, CopiesChosenFileBesideItself) {
         << "a deferred action may read only CustomActionData";
 }
 
-TEST_F(ConfigureHarborTest, FailedCopyIsNotReportedAndKeepsEarlierFile) {
+const std::string kLog = "VantorCustomAction: ";
+
+std::vector<std::string> LinesSince(std::size_t logged) {
+    return std::vector<std::string>(host::LogLines().begin() + logged, host::LogLines().end());
+}
+
+int CopiesMade() {
+    const auto& calls = host::CallLog();
+    return int(std::count(calls.begin(), calls.end(), "CopyFileA"));
+}
+
+// A copy that cannot be made answers 0, keeps the earlier tessel.ini, and
+// says why in one line.
+TEST_F(ConfigureHarborTest, FailedCopyAnswersZeroAndSaysWhy) {
     struct Case {
         const char* what;
-        std::string source;
-        bool readOnlyTarget;
-        const char* failedCall;
+        const char* source;
+        std::function<void(const std::string& tessel)> arrange;
+        const char* why; // after "<tessel.ini> not replaced: "; "@" stands for the source
     } cases[] = {
-        {"missing source", dir + "/missing.ini", false, nullptr},
-        {"read-only target", dir + "/second.ini", true, nullptr},
-        {"copy refused", dir + "/second.ini", false, "CopyFileA"},
+        {"missing source", "missing.ini", [](const std::string&) {}, "copy of @ failed (error 2)"},
+        {"read-only target", "second.ini", [](const std::string& t) { host::SetReadOnly(t); },
+         "copy of @ failed (error 5)"},
+        {"copy refused", "second.ini",
+         [](const std::string&) { host::FailCall("CopyFileA", 0, 112); },
+         "copy of @ failed (error 112)"},
+        {"target held open by another process", "second.ini",
+         [](const std::string& t) { host::LockFile(t); }, "it cannot be examined (error 32)"},
     };
     for (const Case& c : cases) {
         host::ClearFaults();
-        host::SetReadOnly(dir + "/tessel.ini", c.readOnlyTarget);
-        if (c.failedCall)
-            host::FailCall(c.failedCall);
-        host::SetProperty("CustomActionData", host::WinPath(c.source));
+        host::SetReadOnly(dir + "/tessel.ini", false);
+        host::LockFile(dir + "/tessel.ini", false);
+        c.arrange(dir + "/tessel.ini");
+        const std::string source = host::WinPath(dir + "/" + c.source);
+        std::string why = c.why;
+        if (why.find('@') != std::string::npos)
+            why.replace(why.find('@'), 1, source);
+        const std::size_t logged = host::LogLines().size();
+        host::SetProperty("CustomActionData", source);
         EXPECT_EQ(ConfigureHarbor(session), 0u) << c.what;
+        host::LockFile(dir + "/tessel.ini", false);
         EXPECT_EQ(host::ReadHostFile(dir + "/tessel.ini"), "[harbor]\nmode=old\n") << c.what;
+        ASSERT_EQ(host::LogLines().size(), logged + 1) << c.what;
+        EXPECT_EQ(host::LogLines().back(),
+                  kLog + host::WinPath(dir + "/tessel.ini") + " not replaced: " + why);
+    }
+}
+
+// Only "<drive>:\\..." with nothing that could lead elsewhere is taken; a
+// refused value copies nothing anywhere.
+TEST_F(ConfigureHarborTest, TakesOnlyAPlainAbsolutePath) {
+    std::filesystem::create_directories(dir + "/v1..2");
+    host::WriteHostFile(dir + "/v1..2/third.ini", "[harbor]\nmode=3\n");
+    const std::string folder = host::WinPath(dir); // "C:\\tmp\\vantor-test-..."
+    const std::string bare = folder.substr(2);     // without its drive
+    struct Case {
+        std::string path;
+        const char* copied; // tessel.ini afterwards in the chosen file's folder; null: refused
+        std::string tessel; // host path of that tessel.ini
+    } cases[] = {
+        {folder + "\\second.ini", "[harbor]\nmode=2\n", dir + "/tessel.ini"},
+        {"c" + folder.substr(1) + "\\second.ini", "[harbor]\nmode=2\n", dir + "/tessel.ini"},
+        {folder + "\\v1..2\\third.ini", "[harbor]\nmode=3\n", dir + "/v1..2/tessel.ini"},
+        // Refused: not drive-absolute.
+        {"second.ini", nullptr, {}},
+        {"harbor\\second.ini", nullptr, {}},
+        {bare + "\\second.ini", nullptr, {}},
+        {"C:" + bare.substr(1) + "\\second.ini", nullptr, {}}, // "C:tmp\\..." : drive-relative
+        {"\\\\host\\share\\second.ini", nullptr, {}},
+        {"\\\\?\\" + folder + "\\second.ini", nullptr, {}},
+        {"\\\\.\\" + folder + "\\second.ini", nullptr, {}},
+        {"1:" + bare + "\\second.ini", nullptr, {}},
+        // Refused: parts that lead elsewhere.
+        {folder + "/second.ini", nullptr, {}},
+        {"C:/" + bare.substr(1) + "/second.ini", nullptr, {}},
+        {folder + "\\x/..\\second.ini", nullptr, {}},
+        {folder + "\\v1..2\\..\\second.ini", nullptr, {}},
+        {folder + "\\v1..2\\.. \\second.ini", nullptr, {}},
+        {folder + "\\v1..2\\...\\second.ini", nullptr, {}},
+        {folder + "\\..", nullptr, {}},
+        {folder + "\\second.ini:stream", nullptr, {}},
+        {folder + "\\second.ini::$DATA", nullptr, {}},
+    };
+    for (const Case& c : cases) {
+        host::WriteHostFile(dir + "/tessel.ini", "[harbor]\nmode=old\n");
+        std::filesystem::remove(dir + "/v1..2/tessel.ini");
+        const std::size_t logged = host::LogLines().size();
+        host::ResetCallCount();
+        host::SetProperty("CustomActionData", c.path);
+        if (c.copied) {
+            EXPECT_EQ(ConfigureHarbor(session), 0u) << c.path;
+            EXPECT_EQ(host::ReadHostFile(c.tessel), c.copied) << c.path;
+            EXPECT_EQ(host::LogLines().size(), logged) << c.path;
+        } else {
+            EXPECT_EQ(ConfigureHarbor(session), 13u) << c.path;
+            EXPECT_EQ(CopiesMade(), 0) << c.path;
+            EXPECT_EQ(host::ReadHostFile(dir + "/tessel.ini"), "[harbor]\nmode=old\n") << c.path;
+            EXPECT_FALSE(host::FileExists(dir + "/v1..2/tessel.ini")) << c.path;
+            ASSERT_EQ(host::LogLines().size(), logged + 1) << c.path;
+            EXPECT_EQ(host::LogLines().back(),
+                      kLog + "Configuration file refused, not a plain absolute path: " + c.path +
+                          " (error 13)");
+        }
+    }
+}
+
+// A tessel.ini that is a link, or a second name of another file, is never
+// written: the copy would land in the file it leads to.
+TEST_F(ConfigureHarborTest, NeverWritesThroughALink) {
+    const std::string outside = host::MakeTempDir();
+    const std::string victim = outside + "/system.ini";
+    struct Case {
+        const char* what;
+        std::function<void()> plant;
+        const char* why; // null: a plain copy
+    } cases[] = {
+        {"symbolic link to a file", [&] { host::PlantLink(dir + "/tessel.ini", victim); },
+         "it is a symbolic link or junction"},
+        {"symbolic link to a file not there yet",
+         [&] { host::PlantLink(dir + "/tessel.ini", outside + "/new.ini"); },
+         "it is a symbolic link or junction"},
+        {"junction to a folder", [&] { host::PlantLink(dir + "/tessel.ini", outside); },
+         "it is a symbolic link or junction"},
+        {"hard link", [&] { host::PlantHardLink(dir + "/tessel.ini", victim); },
+         "it has 2 hard links"},
+        {"no tessel.ini yet", [] {}, nullptr},
+    };
+    for (const Case& c : cases) {
+        std::filesystem::remove(dir + "/tessel.ini");
+        std::filesystem::remove(outside + "/new.ini");
+        host::WriteHostFile(victim, "[system]\n");
+        c.plant();
+        const std::size_t logged = host::LogLines().size();
+        host::ResetCallCount();
+        host::SetProperty("CustomActionData", host::WinPath(dir + "/second.ini"));
+        EXPECT_EQ(ConfigureHarbor(session), c.why ? 13u : 0u) << c.what;
+        EXPECT_EQ(host::ReadHostFile(victim), "[system]\n") << c.what;
+        EXPECT_FALSE(host::FileExists(outside + "/new.ini")) << c.what;
+        EXPECT_FALSE(host::FileExists(outside + "/second.ini")) << c.what;
+        if (c.why) {
+            EXPECT_EQ(CopiesMade(), 0) << c.what;
+            EXPECT_EQ(LinesSince(logged),
+                      std::vector<std::string>{kLog + "Refused to replace " +
+                                               host::WinPath(dir + "/tessel.ini") + ": " + c.why +
+                                               " (error 13)"})
+                << c.what;
+        } else {
+            EXPECT_EQ(host::ReadHostFile(dir + "/tessel.ini"), "[harbor]\nmode=2\n") << c.what;
+        }
     }
 }
 
@@ -250,5 +383,18 @@ VANTOR_SWEEP(ConfigureHarbor, "replace tessel.ini",
                  scene.watchedFiles = {dir + "/tessel.ini", dir + "/second.ini"};
              },
              {ERROR_FILE_NOT_FOUND});
+// Whichever call fails, nothing is written through the link.
+VANTOR_SWEEP(ConfigureHarbor, "tessel.ini is a link",
+             [](SweepScene& scene) {
+                 const std::string dir = host::MakeTempDir();
+                 const std::string victim = host::MakeTempDir() + "/system.ini";
+                 host::WriteHostFile(dir + "/second.ini", "mode=2\n");
+                 host::WriteHostFile(victim, "[system]\n");
+                 host::PlantLink(dir + "/tessel.ini", victim);
+                 host::SetProperty("CustomActionData", host::WinPath(dir + "/second.ini"));
+                 host::SetDeferred(true);
+                 scene.watchedFiles = {victim, dir + "/second.ini"};
+             },
+             {ERROR_SUCCESS, ERROR_FILE_NOT_FOUND});
 
 } // namespace

@@ -124,9 +124,13 @@ class PatchActionTest : public HostTest {
         host::SetDeferred(false);
         EXPECT_TRUE(host::ForbiddenPropertyAccesses().empty())
             << "first forbidden access: " << host::ForbiddenPropertyAccesses().front();
-        EXPECT_TRUE(host::LogLines().empty()) << "the patch actions log nothing";
+        if (quiet) {
+            EXPECT_TRUE(host::LogLines().empty()) << "the patch actions log nothing";
+        }
         return result;
     }
+    // Off for the runs that must say why they patched nothing.
+    bool quiet = true;
 
     void RunCases(Action action, const char* file, const std::vector<ValueCase>& cases) {
         for (const ValueCase& c : cases) {
@@ -430,6 +434,66 @@ TEST_F(PatchActionTest, QuietFailures) {
         EXPECT_TRUE(host::ReadHostFile(Path("rondo32.exe")) == before) << "contents changed";
         EXPECT_EQ(host::LastWriteTime(Path("rondo32.exe")), lastWrite);
         EXPECT_EQ(host::OpenHandles(), 0);
+    }
+}
+
+// A "|" inside a value shifts every later field: data with more fields than
+// the layout's eight patches no application, and each action says so.
+TEST_F(PatchActionTest, TooManyFieldsPatchNothing) {
+    host::SetProperty("DEFAULT_CONVERTER", "1");
+    host::SetProperty("SERIAL_NUMBER", "FIRST");
+    ASSERT_EQ(CacheProperties(session), 0u);
+    quiet = false;
+    const struct {
+        const char* what;
+        std::function<void(Choices&)> choose;
+        int fields;                     // 8 or fewer: patched as usual
+        std::optional<Expected> record; // of rondo32.exe, when patched
+    } cases[] = {
+        {"eight fields", [](Choices&) {}, 8, Expected{3001, 0, 49, "AB123", 6017}},
+        {"a run of bars is one separator", [](Choices& c) { c.serial = "AB1|"; }, 8,
+         Expected{3001, 0, 49, "AB1", 6017}},
+        {"fewer fields: the data stops after the serial number",
+         [](Choices& c) { c.reinstallMode = "DROP"; }, 7, Expected{3001, 0, 49, "AB123", 6017}},
+        {"nine fields: a bar in the serial number", [](Choices& c) { c.serial = "AB|X1"; }, 9,
+         std::nullopt},
+        {"a converter that carries the later fields, on a repair",
+         [](Choices& c) {
+             c.converter = "12|X9.9.9|X7|X9|X1033|XEVIL666|X";
+             c.reinstallMode = "omus";
+         },
+         14, std::nullopt},
+        {"a bar in the COM port", [](Choices& c) { c.comPort = "3|X7"; }, 9, std::nullopt},
+        {"a bar in the install directory", [](Choices& c) { c.installDir += "|Xevil\\"; }, 9,
+         std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Choices choices = Default();
+        c.choose(choices);
+        std::string data = choices.Data();
+        if (choices.reinstallMode == "DROP")
+            data = data.substr(0, data.rfind('|'));
+        if (c.fields <= 8) {
+            InstallApps();
+            const std::size_t logged = host::LogLines().size();
+            EXPECT_EQ(RunDeferred(RondoApplyPatchInfo, data), 0u);
+            EXPECT_EQ(RecordOf("rondo32.exe"), c.record->Bytes());
+            EXPECT_EQ(host::LogLines().size(), logged);
+            continue;
+        }
+        for (const App& app : kApps) {
+            InstallApps();
+            const std::size_t logged = host::LogLines().size();
+            EXPECT_EQ(RunDeferred(app.action, data), 0u) << app.file;
+            for (const App& any : kApps)
+                EXPECT_EQ(host::ReadHostFile(Path(any.file)), shipped) << app.file << any.file;
+            ASSERT_EQ(host::LogLines().size(), logged + 1) << app.file;
+            EXPECT_EQ(host::LogLines().back(), "VantorCustomAction: Malformed CustomActionData (" +
+                                                   std::to_string(c.fields) +
+                                                   " fields, at most 8): " + app.file +
+                                                   " not patched (error 13)");
+        }
     }
 }
 

@@ -157,6 +157,39 @@ TEST_F(PropertyTest, DeferredPropertyPicksItsField) {
     }
 }
 
+// Fields are counted as the split finds them; more than the layout's eight
+// means a value held a "|".
+TEST_F(PropertyTest, DeferredPropertyCountsFields) {
+    const struct {
+        const char* data;
+        int fields;
+    } cases[] = {
+        {"", 0},
+        {"|||", 0},
+        {"Xa", 1},
+        {"a||c|", 2},
+        {"XC:\\App\\|X3001|X6.1.7|X1|X3|X1031|XAB123", 7},
+        {"XC:\\App\\|X3001|X6.1.7|X1|X3|X1031|XAB123|Xomus", 8},
+        {"XC:\\App\\|X3001||X6.1.7|X1|X3|X1031|XAB123|Xomus|", 8},
+        {"XC:\\App\\|X3001|X6.1.7|X1|X3|X1031|XAB|X1|Xomus", 9},
+        {"XC:\\App\\|X12|X9.9.9|X7|X9|X1033|XEVIL666|X|X6.1.7|X1|X3|X1031|XAB123|Xomus", 14},
+    };
+    for (const auto& c : cases) {
+        host::SetProperty("CustomActionData", c.data);
+        // The count does not depend on the field asked for.
+        for (const char* name : {"INSTALLDIR", "REINSTALLMODE", "UNKNOWN"}) {
+            DeferredProperty property(session, name);
+            ASSERT_EQ(property.Read(), 0u) << c.data;
+            EXPECT_EQ(property.FieldCount(), c.fields) << c.data << " / " << name;
+            EXPECT_EQ(property.Malformed(), c.fields > 8) << c.data << " / " << name;
+        }
+    }
+    host::FailCall("MsiGetPropertyA");
+    DeferredProperty unreadable(session, "INSTALLDIR");
+    EXPECT_EQ(unreadable.Read(), 1603u);
+    EXPECT_EQ(unreadable.FieldCount(), 0);
+}
+
 TEST_F(PropertyTest, DeferredPropertyKeepsLongDataWhole) {
     // Fields far past the first kilobyte still arrive, and arrive whole.
     const std::string dir(3000, 'd');

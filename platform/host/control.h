@@ -116,10 +116,20 @@ int OpenRegistryKeys();
 // Files are real files of the host; paths given to the platform functions may
 // use "\\", which stands for "/". A temporary folder for one test:
 std::string MakeTempDir();                        // host path, ends without "/"
-std::string WinPath(const std::string& hostPath); // "/" -> "\\"
+std::string WinPath(const std::string& hostPath); // "/x/y" -> "C:\\x\\y"
 std::string ReadHostFile(const std::string& hostPath);
 void WriteHostFile(const std::string& hostPath, const std::string& data);
-bool FileExists(const std::string& hostPath);
+bool FileExists(const std::string& hostPath); // follows links
+// Links, as Windows has them. PlantLink makes a symbolic link (a junction
+// when the target is a folder) at linkHostPath: opened with
+// FILE_FLAG_OPEN_REPARSE_POINT it shows FILE_ATTRIBUTE_REPARSE_POINT and a
+// new file cannot be made at its name; otherwise CreateFileA and CopyFileA
+// follow it to its target, existing or not. DeleteFileA removes the link
+// and leaves its target. PlantHardLink gives an existing file a second name;
+// GetFileInformationByHandle then counts 2 links.
+void PlantLink(const std::string& linkHostPath, const std::string& targetHostPath);
+void PlantHardLink(const std::string& linkHostPath, const std::string& existingHostPath);
+bool IsLink(const std::string& hostPath);
 // Windows file times, which the host has no creation time for: the stand-in
 // keeps one per file (a file without one reports its modification time).
 void SetCreationTime(const std::string& hostPath, std::uint64_t fileTime);
@@ -205,8 +215,8 @@ std::uint64_t SleptMilliseconds();
 // ---------------------------------------------------------------- processes
 // CreateProcessA starts nothing: it records the call and succeeds when the
 // program (the application name, or else the command line's first token)
-// names an existing file. The process has already exited with the exit code
-// set here (default 0).
+// names an existing file and the current directory, when given, a folder.
+// The process has already exited with the exit code set here (default 0).
 struct Launch {
     std::optional<std::string> applicationName;
     std::string commandLine;
@@ -214,6 +224,7 @@ struct Launch {
     DWORD creationFlags = 0;
     bool environmentNull = true;
     bool currentDirectoryNull = true;
+    std::optional<std::string> currentDirectory; // as given; a missing folder fails with 267
     DWORD startupInfoSize = 0;
     DWORD startupFlags = 0;
 };

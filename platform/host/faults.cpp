@@ -134,6 +134,10 @@ std::string Lower(std::string text) {
 
 std::string HostPath(const char* windowsPath) {
     std::string path = windowsPath ? windowsPath : "";
+    // Drive C: (any letter) is the host's root.
+    if (path.size() >= 3 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':' &&
+        (path[2] == '\\' || path[2] == '/'))
+        path.erase(0, 2);
     std::replace(path.begin(), path.end(), '\\', '/');
     return path;
 }

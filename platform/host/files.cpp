@@ -1,5 +1,7 @@
 // Files: real files of the host behind Windows file handles, with Windows'
-// sharing, read-only and file-time rules that the host itself lacks.
+// sharing, read-only and file-time rules that the host itself lacks. Links
+// are the host's own: a symbolic link stands for a Windows symbolic link or
+// junction (a reparse point), a hard link for an NTFS hard link.
 #include "platform/host/internal.h"
 
 #include <cerrno>
@@ -22,6 +24,9 @@ struct FileObject : KernelObject {
     std::string path;
     DWORD access = 0;
     DWORD share = 0;
+    // Non-zero: the handle is a link itself (FILE_FLAG_OPEN_REPARSE_POINT),
+    // with these attributes; its data cannot be read or written.
+    DWORD linkAttributes = 0;
     ~FileObject() override {
         if (fd >= 0)
             ::close(fd);
@@ -100,7 +105,7 @@ std::string WinPath(const std::string& hostPath) {
     for (char& c : path)
         if (c == '/')
             c = '\\';
-    return path;
+    return !path.empty() && path[0] == '\\' ? "C:" + path : path;
 }
 
 std::string ReadHostFile(const std::string& hostPath) {
@@ -118,6 +123,25 @@ void WriteHostFile(const std::string& hostPath, const std::string& data) {
 bool FileExists(const std::string& hostPath) {
     struct stat st;
     return ::stat(hostPath.c_str(), &st) == 0;
+}
+
+bool IsLink(const std::string& hostPath) {
+    struct stat st;
+    return ::lstat(hostPath.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+void PlantLink(const std::string& linkHostPath, const std::string& targetHostPath) {
+    std::error_code failed;
+    std::filesystem::create_symlink(targetHostPath, linkHostPath, failed);
+    if (failed)
+        std::abort();
+}
+
+void PlantHardLink(const std::string& linkHostPath, const std::string& existingHostPath) {
+    std::error_code failed;
+    std::filesystem::create_hard_link(existingHostPath, linkHostPath, failed);
+    if (failed)
+        std::abort();
 }
 
 void SetCreationTime(const std::string& hostPath, std::uint64_t fileTime) {
@@ -216,11 +240,41 @@ bool ParentExists(const std::string& hostPath) {
     return parent.empty() || std::filesystem::is_directory(parent, ignored);
 }
 
+// The link itself, opened with FILE_FLAG_OPEN_REPARSE_POINT: its attributes
+// can be read; a new file cannot be made at its name. Replacing or
+// truncating a link through such a handle is not modelled.
+HANDLE OpenLinkItself(const std::string& path, DWORD dwDesiredAccess, DWORD dwCreationDisposition) {
+    if (dwCreationDisposition == CREATE_NEW) {
+        SetLastError(ERROR_FILE_EXISTS);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (dwCreationDisposition != OPEN_EXISTING && dwCreationDisposition != OPEN_ALWAYS) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    int fd = ::open(path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    std::error_code ignored;
+    TrackedFile* file = new TrackedFile;
+    file->fd = fd;
+    file->path = path;
+    file->access = dwDesiredAccess;
+    // A link to a folder is a junction (or a directory symbolic link).
+    file->linkAttributes = FILE_ATTRIBUTE_REPARSE_POINT |
+                           (std::filesystem::is_directory(path, ignored) ? FILE_ATTRIBUTE_DIRECTORY
+                                                                         : FILE_ATTRIBUTE_ARCHIVE);
+    SetLastError(dwCreationDisposition == OPEN_ALWAYS ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+    return NewKernelHandle(file);
+}
+
 } // namespace
 
 extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
-                                     LPSECURITY_ATTRIBUTES, DWORD dwCreationDisposition, DWORD,
-                                     HANDLE) {
+                                     LPSECURITY_ATTRIBUTES, DWORD dwCreationDisposition,
+                                     DWORD dwFlagsAndAttributes, HANDLE) {
     DWORD error = 0;
     if (ShouldFail("CreateFileA", &error)) {
         SetLastError(FaultError(error, ERROR_ACCESS_DENIED));
@@ -231,8 +285,17 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, D
         return INVALID_HANDLE_VALUE;
     }
     const std::string path = HostPath(lpFileName);
+    if ((dwFlagsAndAttributes & FILE_FLAG_OPEN_REPARSE_POINT) && IsLink(path))
+        return OpenLinkItself(path, dwDesiredAccess, dwCreationDisposition);
     const std::string canonical = Canonical(path);
     const bool exists = FileExists(path);
+    std::error_code ignored;
+    // A folder opens only with backup semantics.
+    if (exists && std::filesystem::is_directory(path, ignored) &&
+        !(dwFlagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
     const bool wantsRead = dwDesiredAccess & GENERIC_READ;
     const bool wantsWrite = dwDesiredAccess & GENERIC_WRITE;
 
@@ -275,7 +338,7 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, D
         break;
     case CREATE_NEW:
         if (exists) {
-            SetLastError(80); // ERROR_FILE_EXISTS
+            SetLastError(ERROR_FILE_EXISTS);
             return INVALID_HANDLE_VALUE;
         }
         flags |= O_CREAT | O_EXCL;
@@ -332,7 +395,7 @@ extern "C" BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBy
     FileObject* file = FindKernel<FileObject>(hFile);
     if (!file)
         return Fail(ERROR_INVALID_HANDLE);
-    if (!(file->access & GENERIC_READ))
+    if (!(file->access & GENERIC_READ) || file->linkAttributes)
         return Fail(ERROR_ACCESS_DENIED);
     DWORD total = 0;
     char* out = static_cast<char*>(lpBuffer);
@@ -359,7 +422,7 @@ extern "C" BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOf
     FileObject* file = FindKernel<FileObject>(hFile);
     if (!file)
         return Fail(ERROR_INVALID_HANDLE);
-    if (!(file->access & GENERIC_WRITE))
+    if (!(file->access & GENERIC_WRITE) || file->linkAttributes)
         return Fail(ERROR_ACCESS_DENIED);
     DWORD wanted = nNumberOfBytesToWrite;
     bool full = false;
@@ -444,6 +507,42 @@ extern "C" BOOL WINAPI GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime,
     return TRUE;
 }
 
+extern "C" BOOL WINAPI GetFileInformationByHandle(HANDLE hFile,
+                                                  LPBY_HANDLE_FILE_INFORMATION lpFileInformation) {
+    DWORD error = 0;
+    if (ShouldFail("GetFileInformationByHandle", &error))
+        return Fail(FaultError(error, ERROR_ACCESS_DENIED));
+    FileObject* file = FindKernel<FileObject>(hFile);
+    if (!file)
+        return Fail(ERROR_INVALID_HANDLE);
+    if (!lpFileInformation)
+        return Fail(ERROR_INVALID_PARAMETER);
+    struct stat st;
+    if (::fstat(file->fd, &st) != 0)
+        return Fail(ERROR_ACCESS_DENIED);
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (file->linkAttributes)
+        info.dwFileAttributes = file->linkAttributes;
+    else if (S_ISDIR(st.st_mode))
+        info.dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
+    else
+        info.dwFileAttributes =
+            FILE_ATTRIBUTE_ARCHIVE | (F().readOnly.count(file->path) ? FILE_ATTRIBUTE_READONLY : 0);
+    const std::uint64_t created =
+        file->linkAttributes ? ToFileTime(st.st_mtim) : CreationTime(file->path);
+    info.ftCreationTime = Split(created);
+    info.ftLastAccessTime = Split(ToFileTime(st.st_atim));
+    info.ftLastWriteTime = Split(ToFileTime(st.st_mtim));
+    info.dwVolumeSerialNumber = DWORD(st.st_dev);
+    info.nFileSizeHigh = DWORD(std::uint64_t(st.st_size) >> 32);
+    info.nFileSizeLow = DWORD(std::uint64_t(st.st_size) & 0xFFFFFFFFu);
+    info.nNumberOfLinks = DWORD(st.st_nlink);
+    info.nFileIndexHigh = DWORD(std::uint64_t(st.st_ino) >> 32);
+    info.nFileIndexLow = DWORD(std::uint64_t(st.st_ino) & 0xFFFFFFFFu);
+    *lpFileInformation = info;
+    return TRUE;
+}
+
 // A null pointer, or a time of zero, leaves that time unchanged.
 extern "C" BOOL WINAPI SetFileTime(HANDLE hFile, const FILETIME* lpCreationTime,
                                    const FILETIME* lpLastAccessTime,
@@ -486,7 +585,7 @@ extern "C" BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName
         return Fail(ERROR_SHARING_VIOLATION);
     const bool targetExists = FileExists(to);
     if (targetExists && bFailIfExists)
-        return Fail(80); // ERROR_FILE_EXISTS
+        return Fail(ERROR_FILE_EXISTS);
     if (targetExists && F().readOnly.count(Canonical(to)))
         return Fail(ERROR_ACCESS_DENIED);
     if (!ParentExists(to))
@@ -546,6 +645,13 @@ extern "C" BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
     if (!lpFileName)
         return Fail(ERROR_INVALID_PARAMETER);
     const std::string path = HostPath(lpFileName);
+    // A link goes itself, its target stays (Windows deletes the reparse point).
+    if (IsLink(path)) {
+        std::error_code ignored;
+        if (std::filesystem::is_directory(path, ignored))
+            return Fail(ERROR_ACCESS_DENIED); // a junction is a folder: RemoveDirectory's
+        return ::unlink(path.c_str()) == 0 ? TRUE : Fail(ERROR_ACCESS_DENIED);
+    }
     const std::string key = Canonical(path);
     if (!FileExists(path))
         return Fail(ERROR_FILE_NOT_FOUND);

@@ -19,7 +19,8 @@ inline DWORD FaultError(DWORD asked, DWORD fallback) {
 bool EqualNoCase(const std::string& a, const std::string& b);
 std::string Lower(std::string text);
 
-// "\\" in a platform path stands for "/" on the host.
+// "\\" in a platform path stands for "/" on the host, and a drive ("C:\\")
+// for the host's root.
 std::string HostPath(const char* windowsPath);
 
 } // namespace host

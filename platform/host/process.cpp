@@ -94,6 +94,8 @@ extern "C" BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandL
     launch.creationFlags = dwCreationFlags;
     launch.environmentNull = lpEnvironment == nullptr;
     launch.currentDirectoryNull = lpCurrentDirectory == nullptr;
+    if (lpCurrentDirectory)
+        launch.currentDirectory = lpCurrentDirectory;
     launch.startupInfoSize = lpStartupInfo->cb;
     launch.startupFlags = lpStartupInfo->dwFlags;
     P().launches.push_back(launch);
@@ -102,6 +104,11 @@ extern "C" BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandL
     // not a valid executable.
     const std::string program = HostPath(ProgramOf(launch).c_str());
     std::error_code ignored;
+    if (lpCurrentDirectory &&
+        !std::filesystem::is_directory(HostPath(lpCurrentDirectory), ignored)) {
+        SetLastError(ERROR_DIRECTORY);
+        return FALSE;
+    }
     if (!std::filesystem::is_regular_file(program, ignored)) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return FALSE;

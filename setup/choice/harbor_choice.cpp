@@ -3,6 +3,7 @@
 // box of DEFAULT_HARBOR_CONFIG, and the chosen one is put in place as
 // "tessel.ini".
 #include "common/handles.h"
+#include "common/paths.h"
 #include "common/property.h"
 #include "setup/exports.h"
 
@@ -106,6 +107,11 @@ void AddConfigChoice(MSIHANDLE installation, const std::string& longName, int po
     MsiViewClose(view.get());
 }
 
+// The platform's code, as the log lines give it.
+std::string ErrorText(DWORD code) {
+    return " (error " + std::to_string(code) + ")";
+}
+
 } // namespace
 
 extern "C" UINT WINAPI PopulateHarborChoices(MSIHANDLE installation) {
@@ -121,19 +127,47 @@ extern "C" UINT WINAPI PopulateHarborChoices(MSIHANDLE installation) {
     return ERROR_SUCCESS;
 }
 
-// CustomActionData: the full path of the chosen configuration file, whole.
+// CustomActionData: the full path of the chosen configuration file, whole,
+// "[HARBORCONFIGDIR]<long name>". The action runs as LocalSystem and the
+// value may come from whoever starts a repair: only a plain absolute path
+// is taken, and tessel.ini is replaced only when it is a plain file.
 extern "C" UINT WINAPI ConfigureHarbor(MSIHANDLE installation) {
     MsiProperty data(installation, "CustomActionData");
     std::unique_ptr<char[]> source = FetchValue(data);
     if (!*source.get())
         return ERROR_FILE_NOT_FOUND;
-    // The target sits beside the source; a bare name resolves against the
-    // current directory, as the file system does.
     const std::string path = source.get();
-    const std::size_t slash = path.rfind('\\');
-    const std::string target =
-        (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + kTargetName;
-    // A failed copy leaves any earlier tessel.ini as it was.
-    CopyFileA(path.c_str(), target.c_str(), FALSE);
+    if (!IsPlainAbsolutePath(path.c_str())) {
+        LogAction(installation, ("Configuration file refused, not a plain absolute path: " + path +
+                                 ErrorText(ERROR_INVALID_DATA))
+                                    .c_str());
+        return ERROR_INVALID_DATA;
+    }
+    // The target sits beside the source.
+    const std::string target = path.substr(0, path.rfind('\\') + 1) + kTargetName;
+    const LinkCheck existing = CheckLinks(target.c_str());
+    if (existing.kind == LinkCheck::kReparsePoint || existing.kind == LinkCheck::kHardLinked) {
+        const std::string what = existing.kind == LinkCheck::kReparsePoint
+                                     ? "it is a symbolic link or junction"
+                                     : "it has " + std::to_string(existing.links) + " hard links";
+        LogAction(
+            installation,
+            ("Refused to replace " + target + ": " + what + ErrorText(ERROR_INVALID_DATA)).c_str());
+        return ERROR_INVALID_DATA;
+    }
+    // Whatever keeps the file from being replaced leaves any earlier
+    // tessel.ini as it was, and the installation goes on.
+    if (existing.kind == LinkCheck::kUnknown) {
+        LogAction(
+            installation,
+            (target + " not replaced: it cannot be examined" + ErrorText(existing.error)).c_str());
+        return ERROR_SUCCESS;
+    }
+    if (!CopyFileA(path.c_str(), target.c_str(), FALSE)) {
+        const DWORD error = GetLastError();
+        LogAction(
+            installation,
+            (target + " not replaced: copy of " + path + " failed" + ErrorText(error)).c_str());
+    }
     return ERROR_SUCCESS;
 }

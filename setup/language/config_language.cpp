@@ -4,6 +4,7 @@
 #include "setup/language/config_language.h"
 
 #include "common/handles.h"
+#include "common/paths.h"
 #include "common/property.h"
 #include "common/text.h"
 #include "setup/exports.h"
@@ -162,6 +163,31 @@ bool CopyWithLanguage(HANDLE config, HANDLE copy, LPCSTR cultureName) {
     return !reader.failed() && writer.Finish();
 }
 
+// Why the file at path may not be rewritten, or nothing. The action runs as
+// LocalSystem: a link at the file's name or at its copy's, planted by
+// someone who may write the folder, would have it write elsewhere, and a
+// second name of the file would see its times changed. A name that cannot
+// be examined is not used either. Nothing is read, written or re-timed then.
+std::string LinkRefusal(const std::string& path) {
+    const auto unknown = [](const std::string& what, DWORD error) {
+        return what + " cannot be examined (error " + std::to_string(error) + ")";
+    };
+    const LinkCheck config = CheckLinks(path.c_str());
+    if (config.kind == LinkCheck::kReparsePoint)
+        return "it is a symbolic link or junction (error 5)";
+    if (config.kind == LinkCheck::kHardLinked)
+        return "it has " + std::to_string(config.links) + " hard links (error 5)";
+    if (config.kind == LinkCheck::kUnknown)
+        return unknown("it", config.error);
+    const std::string temporary = path + ".tmp";
+    const LinkCheck copy = CheckLinks(temporary.c_str());
+    if (copy.kind == LinkCheck::kReparsePoint)
+        return temporary + " is a symbolic link or junction (error 5)";
+    if (copy.kind == LinkCheck::kUnknown)
+        return unknown(temporary, copy.error);
+    return std::string();
+}
+
 } // namespace
 
 UINT CultureNameForLcid(LPCSTR lcidText, LPCSTR* cultureName) {
@@ -180,13 +206,26 @@ UINT RewriteAppSettings(LPCSTR path, LPCSTR cultureName) {
     // that may not be changed (read-only, or refused by its folder) is turned
     // away before any copy exists. Other readers may look at the file
     // meanwhile; nobody may change it under the copy.
+    // A link is opened as itself, never followed, and the file opened is the
+    // one checked: a link, or a file with a second name elsewhere, is not
+    // rewritten.
     FileHandle config(CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!config)
+                                  OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!config || CheckLinks(config.get()).kind != LinkCheck::kPlain)
         return ERROR_ACCESS_DENIED;
+    // The copy is a file of this run's own, made new, so that whatever
+    // appears at its name meanwhile makes the create fail rather than be
+    // written. A leftover of an earlier run goes first (a link there would
+    // go itself, its target stays).
     const std::string temporary = std::string(path) + ".tmp";
-    FileHandle copy(CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    const auto createCopy = [&temporary] {
+        return CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    };
+    FileHandle copy(createCopy());
+    if (!copy && GetLastError() == ERROR_FILE_EXISTS && DeleteFileA(temporary.c_str()))
+        copy.reset(createCopy());
     if (!copy)
         return ERROR_ACCESS_DENIED;
 
@@ -242,6 +281,11 @@ extern "C" UINT WINAPI SetConfigLanguage(MSIHANDLE installation) {
     LPCSTR culture = nullptr;
     if (CultureNameForLcid(lcid.c_str(), &culture) != ERROR_SUCCESS)
         return ERROR_INVALID_DATA;
+    const std::string refusal = LinkRefusal(path);
+    if (!refusal.empty()) {
+        LogAction(installation, ("Refused to rewrite " + path + ": " + refusal).c_str());
+        return ERROR_ACCESS_DENIED;
+    }
 
     const FILETIME created = ReadCreationTime(path.c_str());
     const UINT result = RewriteAppSettings(path.c_str(), culture);

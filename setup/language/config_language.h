@@ -26,9 +26,12 @@ UINT CultureNameForLcid(LPCSTR lcidText, LPCSTR* cultureName);
 // Rewrites the appSettings section of the file at path for the culture:
 // every line in the section that mentions "Language" goes, and a Language
 // setting follows the section's opening line (none for "en-US"). The file is
-// replaced whole by a finished copy, or not at all. Answers 0; 5 when the
-// file or its temporary copy cannot be opened or the copy cannot take the
-// file's place; 1603 when the copy cannot be read or written completely.
+// replaced whole by a finished copy, or not at all. The copy,
+// "<path>.tmp", is made new (a leftover one is deleted first); a file that
+// is a link or has more than one name is not rewritten. Answers 0; 5 when
+// the file is such a link, or it or its temporary copy cannot be opened, or
+// the copy cannot take the file's place; 1603 when the copy cannot be read
+// or written completely.
 UINT RewriteAppSettings(LPCSTR path, LPCSTR cultureName);
 
 } // namespace vantor

@@ -5,6 +5,7 @@
 #include "setup/catalogue/catalogue.h"
 
 #include <cstring>
+#include <string>
 
 namespace vantor {
 
@@ -216,7 +217,21 @@ UINT ApplyPatchInfo(MSIHANDLE installation, LPCSTR executableName, int layoutVer
     DeferredProperty installDir(installation, "INSTALLDIR");
     UINT readResult = ERROR_SUCCESS;
     std::unique_ptr<char[]> directory = FetchValue(installDir, &readResult);
-    if (readResult != ERROR_SUCCESS || directory[0] == '\0')
+    if (readResult != ERROR_SUCCESS)
+        return ERROR_SUCCESS;
+    // A "|" inside a value (the user's choices can be set on a repair's
+    // command line) shifts every later field, REINSTALLMODE included: no
+    // field of such data is used.
+    if (installDir.Malformed()) {
+        LogAction(installation,
+                  (std::string("Malformed CustomActionData (") +
+                   std::to_string(installDir.FieldCount()) + " fields, at most " +
+                   std::to_string(DeferredProperty::kLayoutFields) + "): " + executableName +
+                   " not patched (error " + std::to_string(ERROR_INVALID_DATA) + ")")
+                      .c_str());
+        return ERROR_SUCCESS;
+    }
+    if (directory[0] == '\0')
         return ERROR_SUCCESS;
     // INSTALLDIR ends with its separator, as the engine forms directories.
     const std::size_t directoryLength = std::strlen(directory.get());

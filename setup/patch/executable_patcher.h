@@ -62,6 +62,8 @@ void ApplyLayoutCorrections(PatchInfo& record, int layoutVersion);
 
 // The body of every patch action: patches INSTALLDIR + executableName.
 // Always 0: a patch that cannot be made never fails the installation.
+// Deferred data with more fields than its layout holds patches nothing and
+// says so in the log.
 UINT ApplyPatchInfo(MSIHANDLE installation, LPCSTR executableName, int layoutVersion);
 
 } // namespace vantor

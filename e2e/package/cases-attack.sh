@@ -1,0 +1,224 @@
+# Attacks through the command line of a repair (sourced by tier.sh; uses the
+# helpers of the other cases files). The deferred actions run as LocalSystem
+# and a user may start a repair of the installed product with any property:
+# each row installs the demo with $CHOICES, prepares what the attack needs,
+# runs the attack, and checks msiexec's code and what it did.
+#
+# Every row watches the same places outside the product's own:
+#   C:\evil\payload.ini            planted first, must stay byte-identical
+#   tessel.ini anywhere in drive C: but the product's Harbor folder
+#   dpinst.log anywhere in drive C: but the product's System folder, with
+#                                  the fixture dpinst.exe planted where a hostile
+#                                  INSTALLDIR points (it writes one beside itself)
+#   HKLM\SOFTWARE\Vantor Technology\<product code>   the cached choices
+#   the product's registration
+# and its own check looks at what the row's attack aims at (the check column).
+# Links are not planted here: Wine follows a symbolic link even when deleting
+# it, so they are tested in the host tier. Hard links Wine reports truly.
+
+ATTACK_PAYLOAD='[evil payload]'
+ATTACK_FIXTURE_DPINST=$ROOT/build/$ARCH/e2e/fixtures/dpinst.exe
+# The places in the prefix (set once the tier has made it).
+attack_paths() {
+    ATTACK_EVIL=$WINEPREFIX/drive_c/evil
+    ATTACK_OUTSIDE_CONFIG=$ATTACK_EVIL/outside.config
+    # The attack step runs from here: a relative path in an action resolves
+    # against it under Wine (the engine's server would start in System32 on
+    # Windows).
+    ATTACK_CWD=$ATTACK_EVIL/cwd
+    ATTACK_DPINST_PLANTS=("$ATTACK_EVIL/System" "$ATTACK_CWD/evil/System"
+                          "$WINEPREFIX/drive_c/windows/system32/evil/System")
+}
+
+# The demo with the harbor setter's old condition, without the check of the
+# value: what reaches ConfigureHarbor then is the attacker's path itself.
+attack_unguarded_demo() {
+    system_variant demo-unguarded "UPDATE InstallExecuteSequence SET Condition='DEFAULT_HARBOR_CONFIG AND (\$rondoconfig = 3)' WHERE Action='SetConfigureHarbor' OR Action='ConfigureHarbor'"
+}
+
+# Files (and their digests) and keys that must not change, one line each.
+attack_outside() {
+    local prefix=$WINEPREFIX/drive_c product
+    product=$(system_dir)
+    sha256sum "$ATTACK_EVIL/payload.ini" 2>&1 | sed "s#$prefix/##"
+    find "$prefix" \( -name tessel.ini -o -name dpinst.log \) ! -path "$product/*" 2>/dev/null |
+        sed "s#$prefix/#found #"
+    echo "cache: $(cache_of "$ARCH" "$DEMO_CODE" | tr '\n' ' ')"
+    echo "product: $(product_state "$DEMO_CODE")"
+}
+
+attack_clean() {
+    rm -rf "$ATTACK_EVIL" "$WINEPREFIX/drive_c/windows/system32/evil"
+    find "$WINEPREFIX/drive_c" -name tessel.ini ! -path "$(system_dir)/*" -delete 2>/dev/null
+    system_clean
+}
+
+# --- setups: what an attack needs in place before the repair ---------------
+
+attack_plant_dpinst() {
+    local dir
+    for dir in "${ATTACK_DPINST_PLANTS[@]}"; do
+        mkdir -p "$dir" && cp "$ATTACK_FIXTURE_DPINST" "$dir/dpinst.exe" || fail "setup: plant dpinst.exe"
+    done
+}
+
+# The configuration file becomes a second name of a file outside the product,
+# one with the shipped content, which the engine's copy leaves as it is.
+attack_hard_link_config() {
+    cp "$ROOT/e2e/demo/VantorDemo.exe.config" "$ATTACK_OUTSIDE_CONFIG" &&
+        ln -f "$ATTACK_OUTSIDE_CONFIG" "$(system_dir)/VantorDemo.exe.config" || fail "setup: hard link"
+    ATTACK_OUTSIDE_SUM=$(sha256sum <"$ATTACK_OUTSIDE_CONFIG")
+}
+
+# tessel.ini becomes a second name of a file outside the product.
+attack_hard_link_tessel() {
+    printf '%s' "$ATTACK_PAYLOAD" >"$ATTACK_EVIL/target.ini" &&
+        ln -f "$ATTACK_EVIL/target.ini" "$(system_dir)/Harbor/tessel.ini" || fail "setup: hard link"
+    ATTACK_OUTSIDE_SUM=$(sha256sum <"$ATTACK_EVIL/target.ini")
+}
+
+attack_install_2_0() {
+    install install-2.0 "$DEMO2" $CHOICES
+    expect_eq "msiexec install 2.0" 0 "$RC"
+    expect_eq "1.0 registered" absent "$(product_state "$DEMO_CODE")"
+}
+
+# --- checks: what the row's attack aimed at --------------------------------
+
+attack_harbor_took() { # file: the repair put this configuration in place
+    local harbor
+    harbor=$(system_dir)/Harbor
+    expect_eq "ConfigureHarbor" 1 "$(action_result "$LOG" ConfigureHarbor)"
+    expect_eq "tessel.ini" "$(cat "$harbor/$1")" "$(cat "$harbor/tessel.ini" 2>&1)"
+}
+
+attack_harbor_kept() { # the setter refused the value: no copy at all
+    local harbor
+    harbor=$(system_dir)/Harbor
+    expect_eq "SetConfigureHarbor" "not run" "$(action_result "$LOG" SetConfigureHarbor)"
+    expect_eq "ConfigureHarbor" "not run" "$(action_result "$LOG" ConfigureHarbor)"
+    expect_eq "tessel.ini" "$(cat "$harbor/harbor.cfg.ini")" "$(cat "$harbor/tessel.ini" 2>&1)"
+}
+
+attack_harbor_refused() { # the action itself refused the value
+    expect_in "ConfigureHarbor result" '^(0|3)$' "$(action_result "$LOG" ConfigureHarbor)"
+    expect_in "action log" '^VantorCustomAction: Configuration file refused, not a plain absolute path: .*payload\.ini \(error 13\)$' \
+        "$(action_log_lines "$LOG")"
+}
+
+attack_harbor_target_refused() { # no copy through a second name of tessel.ini
+    expect_in "ConfigureHarbor result" '^(0|3)$' "$(action_result "$LOG" ConfigureHarbor)"
+    expect_in "action log" '^VantorCustomAction: Refused to replace .*\\Harbor\\tessel\.ini: it has 2 hard links \(error 13\)$' \
+        "$(action_log_lines "$LOG")"
+    expect_eq "outside file" "$ATTACK_OUTSIDE_SUM" "$(sha256sum <"$ATTACK_EVIL/target.ini")"
+}
+
+attack_records_untouched() { # the patch actions wrote nothing after the engine's copy
+    local app
+    for app in "${PATCH_APPS[@]}"; do
+        cmp -s "$ROOT/build/$ARCH/fixtures/${app%:*}" "$(apps_dir)/${app%:*}" ||
+            fail "${app%:*} differs from the shipped one: $(run_apps | grep -F "${app%:*}:")"
+    done
+    expect_eq "malformed data logged" "${#PATCH_APPS[@]}" \
+        "$(action_log_lines "$LOG" | grep -c '^VantorCustomAction: Malformed CustomActionData')"
+}
+
+attack_no_foreign_dpinst() { # dpinst.exe ran from the product's folder only, if at all
+    local dir
+    dir=$(system_windir)
+    expect_in "action log" '^VantorCustomAction: DPInst.exe not started, INSTALLDIR is not a local absolute folder: .* \(error 13\)$' \
+        "$(action_log_lines "$LOG")"
+    expect_eq "dpinst.exe outside the product" "" \
+        "$(system_recorded | grep -vF "${dir}System\\dpinst.exe" || true)"
+}
+
+attack_config_refused() { # SetConfigLanguage wrote no file through the second name
+    expect_in "SetConfigLanguage result" '^(0|3)$' "$(action_result "$LOG" SetConfigLanguage)"
+    expect_in "action log" '^VantorCustomAction: Refused to rewrite .*VantorDemo\.exe\.config: it has 2 hard links \(error 5\)$' \
+        "$(action_log_lines "$LOG")"
+    expect_eq "outside file" "$ATTACK_OUTSIDE_SUM" "$(sha256sum <"$ATTACK_OUTSIDE_CONFIG")"
+}
+
+attack_downgrade_refused() {
+    expect_eq "2.0 registered" registered "$(product_state "$DEMO2_CODE")"
+    expect_eq "1.0 registered" absent "$(product_state "$DEMO_CODE")"
+    [ -f "$(installed_file "$ARCH" "Vantor Demo")" ] || fail "2.0's file is gone"
+}
+
+# --- the table ---------------------------------------------------------------
+#
+# attack NAME PACKAGE RC SETUP CHECK STEP...: one case, case_attack_NAME.
+#   PACKAGE  what is installed first: demo, or a function naming a variant
+#   RC       msiexec's code for the attack step
+#   SETUP    what is planted before the attack step ("-" for nothing)
+#   CHECK    what the row's attack aimed at, checked after the step
+#   STEP     "repair PROPERTY=VALUE..." (msiexec /i REINSTALL=ALL
+#            REINSTALLMODE=vomus on the installed package), or
+#            "install PACKAGE" (msiexec /i of another package)
+# The install folder rows give a harbor choice that the setter's condition
+# refuses (an empty one cannot be passed through cmd and msiexec here):
+# ConfigureHarbor (4200) would otherwise refuse the path below that folder
+# before the driver package runner (4300) is reached.
+# A repair under Wine copies every shipped file over the installed one first,
+# whatever REINSTALL and REINSTALLMODE say (through a hard link too): what
+# the actions then do to the product's files shows against the shipped ones.
+attack() {
+    local name=$1
+    eval "case_attack_$name() { attack_run \"\${ATTACK_$name[@]}\"; }"
+    shift
+    eval "ATTACK_$name=(\"\$@\")"
+}
+
+attack legitimate_repair demo 0 - "attack_harbor_took coastal.ini" \
+    repair DEFAULT_HARBOR_CONFIG=coastal.ini
+attack harbor_path_out_of_the_product demo 0 - attack_harbor_kept \
+    repair 'DEFAULT_HARBOR_CONFIG=..\..\..\..\users\Public\x/../../../evil/payload.ini'
+attack harbor_forward_slashes_only demo 0 - attack_harbor_kept \
+    repair 'DEFAULT_HARBOR_CONFIG=x/../../../../../evil/payload.ini'
+attack harbor_drive_path demo 0 - attack_harbor_kept \
+    repair 'DEFAULT_HARBOR_CONFIG=C:evil\payload.ini'
+attack harbor_path_without_the_setter_check attack_unguarded_demo 1603 - attack_harbor_refused \
+    repair 'DEFAULT_HARBOR_CONFIG=..\..\..\..\users\Public\x/../../../evil/payload.ini'
+attack harbor_target_hard_linked demo 1603 attack_hard_link_tessel attack_harbor_target_refused \
+    repair DEFAULT_HARBOR_CONFIG=coastal.ini
+attack patch_fields_shifted_by_a_bar demo 0 - attack_records_untouched \
+    repair 'DEFAULT_CONVERTER=12^|X9.9.9^|X7^|X9^|X1033^|XEVIL666^|X'
+attack install_folder_unc demo 1603 attack_plant_dpinst attack_no_foreign_dpinst \
+    repair 'INSTALLDIR=\\host\share\' DEFAULT_HARBOR_CONFIG=none:
+attack install_folder_device_path demo 1603 attack_plant_dpinst attack_no_foreign_dpinst \
+    repair 'INSTALLDIR=\\.\C:\evil\' DEFAULT_HARBOR_CONFIG=none:
+attack install_folder_relative demo 1603 attack_plant_dpinst attack_no_foreign_dpinst \
+    repair 'INSTALLDIR=evil\' DEFAULT_HARBOR_CONFIG=none:
+attack config_file_hard_linked demo 1603 attack_hard_link_config attack_config_refused \
+    repair
+attack downgrade_over_2_0 attack_install_2_0 1603 - attack_downgrade_refused \
+    install "$DEMO"
+
+attack_run() { # package rc setup check step...
+    local package=$1 rc=$2 setup=$3 check=$4 step=$5 before
+    shift 5
+    attack_paths
+    attack_clean
+    mkdir -p "$ATTACK_EVIL" && printf '%s' "$ATTACK_PAYLOAD" >"$ATTACK_EVIL/payload.ini"
+    case $package in
+        demo) install install "$DEMO" $CHOICES ;;
+        attack_install_2_0) attack_install_2_0 ;;
+        *) install install "$($package)" $CHOICES ;;
+    esac
+    [ "$RC" = 0 ] || { fail "installation before the attack: msiexec answered $RC"; return; }
+    local installed=${INSTALLED[-1]}
+    [ "$setup" = - ] || $setup
+    before=$(attack_outside)
+    mkdir -p "$ATTACK_CWD" && cd "$ATTACK_CWD" || fail "setup: $ATTACK_CWD"
+    case $step in
+        repair) msi "attack-$CASE_NAME" /i "$installed" REINSTALL=ALL REINSTALLMODE=vomus "$@" ;;
+        install) msi "attack-$CASE_NAME" /i "$1" $CHOICES ;;
+    esac
+    cd "$ROOT" || return
+    echo "  attack ${CASE_NAME#case_attack_}: msiexec $RC" >>"$LOGS/attack-outcomes.txt"
+    expect_eq "msiexec $step" "$rc" "$RC"
+    [ "$step" = install ] && [ "$RC" = 0 ] && INSTALLED+=("$1")
+    $check
+    expect_eq "outside the product" "$before" "$(attack_outside)"
+    attack_clean
+}
