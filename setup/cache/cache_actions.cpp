@@ -5,6 +5,7 @@
 #include "setup/exports.h"
 
 #include <cstring>
+#include <string>
 
 using namespace vantor;
 
@@ -27,7 +28,12 @@ extern "C" UINT WINAPI CacheProperties(MSIHANDLE installation) {
         std::unique_ptr<char[]> value = FetchValue(property);
         RegistryProperty cached(installation, name);
         cached.SetValue(value.get(), static_cast<DWORD>(std::strlen(value.get())));
-        cached.Write();
+        const UINT written = cached.Write();
+        if (written != ERROR_SUCCESS)
+            LogAction(installation, (std::string(name) +
+                                     " not cached: the registry value cannot be written (error " +
+                                     std::to_string(written) + ")")
+                                        .c_str());
     }
     return ERROR_SUCCESS;
 }

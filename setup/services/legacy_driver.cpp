@@ -3,9 +3,11 @@
 // I/O error events have message texts.
 #include "setup/services/legacy_driver.h"
 
+#include "common/property.h"
 #include "setup/exports.h"
 
 #include <cstring>
+#include <string>
 
 namespace vantor {
 
@@ -48,9 +50,16 @@ LegacyDriverInstall::~LegacyDriverInstall() {
         CloseServiceHandle(serviceHandle_);
 }
 
+void LegacyDriverInstall::Failed(const char* what, DWORD error) {
+    why_ = std::string(what) + " (error " + std::to_string(error) + ")";
+}
+
 bool LegacyDriverInstall::OpenManager() {
-    if (!scmHandle_)
+    if (!scmHandle_) {
         scmHandle_ = OpenSCManagerA("", "ServicesActive", SC_MANAGER_ALL_ACCESS);
+        if (!scmHandle_)
+            Failed("the service control manager cannot be opened", GetLastError());
+    }
     return scmHandle_ != nullptr;
 }
 
@@ -75,11 +84,14 @@ SC_HANDLE LegacyDriverInstall::GetServiceHandle() {
 
 bool LegacyDriverInstall::CreateDriverService() {
     AddEventLogSource();
-    if (OpenManager())
+    if (OpenManager()) {
         serviceHandle_ =
             CreateServiceA(scmHandle_, serviceName_, displayName_, SERVICE_ALL_ACCESS,
                            SERVICE_KERNEL_DRIVER, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
                            imagePath_, nullptr, nullptr, nullptr, nullptr, nullptr);
+        if (!serviceHandle_)
+            Failed("the service can be neither opened nor created", GetLastError());
+    }
     return serviceHandle_ != nullptr;
 }
 
@@ -115,8 +127,11 @@ bool LegacyDriverInstall::StartDriver() {
     // A refused start may still find the service running: a driver that
     // already runs is installed.
     const bool accepted = StartServiceA(service, 0, nullptr) != FALSE;
-    if (!Query(service))
+    const DWORD refusal = accepted ? ERROR_SUCCESS : GetLastError();
+    if (!Query(service)) {
+        Failed("its status cannot be read", GetLastError());
         return false;
+    }
     if (accepted) {
         DWORD lastProgress = GetTickCount();
         DWORD lastCheckPoint = status_.dwCheckPoint;
@@ -127,8 +142,10 @@ bool LegacyDriverInstall::StartDriver() {
             else if (wait > kLongestStartPoll)
                 wait = kLongestStartPoll;
             Sleep(wait);
-            if (!Query(service))
+            if (!Query(service)) {
+                Failed("its status cannot be read", GetLastError());
                 return false;
+            }
             if (status_.dwCheckPoint > lastCheckPoint) {
                 lastProgress = GetTickCount();
                 lastCheckPoint = status_.dwCheckPoint;
@@ -137,7 +154,14 @@ bool LegacyDriverInstall::StartDriver() {
             }
         }
     }
-    return status_.dwCurrentState == SERVICE_RUNNING;
+    if (status_.dwCurrentState == SERVICE_RUNNING)
+        return true;
+    if (!accepted)
+        Failed("the start request was refused", refusal);
+    else
+        why_ = "it is not running after the start request (state " +
+               std::to_string(status_.dwCurrentState) + ")";
+    return false;
 }
 
 bool LegacyDriverInstall::StopDriver() {
@@ -182,6 +206,8 @@ bool LegacyDriverInstall::DeleteDriverService() {
     if (!Query(service) || status_.dwCurrentState != SERVICE_STOPPED)
         StopDriver();
     const bool deleted = DeleteService(service) != FALSE;
+    if (!deleted)
+        Failed("the service cannot be deleted", GetLastError());
     CloseServiceHandle(serviceHandle_);
     serviceHandle_ = nullptr;
     return deleted;
@@ -201,30 +227,41 @@ using namespace vantor;
 
 namespace {
 
-UINT RunDriverOperation(std::unique_ptr<LegacyDriverInstall> (*make)(),
-                        bool (LegacyDriverInstall::*operation)()) {
+// doing: "installed" or "removed", for the line that says why it was not.
+UINT RunDriverOperation(MSIHANDLE installation, std::unique_ptr<LegacyDriverInstall> (*make)(),
+                        bool (LegacyDriverInstall::*operation)(), const char* doing) {
     std::unique_ptr<LegacyDriverInstall> driver = make();
     if (!driver)
         return ERROR_INSTALL_FAILURE;
     const bool done = (driver.get()->*operation)();
+    const std::string line = done ? std::string()
+                                  : std::string(driver->DisplayName()) + " (" +
+                                        driver->ServiceName() + ") not " + doing + ": " +
+                                        driver->Why();
     driver.reset(); // closes the handles before the engine hears the outcome
+    if (!done)
+        LogAction(installation, line.c_str());
     return done ? ERROR_SUCCESS : ERROR_INSTALL_FAILURE;
 }
 
 } // namespace
 
-extern "C" UINT WINAPI InstallKappaSys(MSIHANDLE) {
-    return RunDriverOperation(MakeKappaDriver, &LegacyDriverInstall::Install);
+extern "C" UINT WINAPI InstallKappaSys(MSIHANDLE installation) {
+    return RunDriverOperation(installation, MakeKappaDriver, &LegacyDriverInstall::Install,
+                              "installed");
 }
 
-extern "C" UINT WINAPI UninstallKappaSys(MSIHANDLE) {
-    return RunDriverOperation(MakeKappaDriver, &LegacyDriverInstall::Uninstall);
+extern "C" UINT WINAPI UninstallKappaSys(MSIHANDLE installation) {
+    return RunDriverOperation(installation, MakeKappaDriver, &LegacyDriverInstall::Uninstall,
+                              "removed");
 }
 
-extern "C" UINT WINAPI InstallVantorSys(MSIHANDLE) {
-    return RunDriverOperation(MakeVantorDriver, &LegacyDriverInstall::Install);
+extern "C" UINT WINAPI InstallVantorSys(MSIHANDLE installation) {
+    return RunDriverOperation(installation, MakeVantorDriver, &LegacyDriverInstall::Install,
+                              "installed");
 }
 
-extern "C" UINT WINAPI UninstallVantorSys(MSIHANDLE) {
-    return RunDriverOperation(MakeVantorDriver, &LegacyDriverInstall::Uninstall);
+extern "C" UINT WINAPI UninstallVantorSys(MSIHANDLE installation) {
+    return RunDriverOperation(installation, MakeVantorDriver, &LegacyDriverInstall::Uninstall,
+                              "removed");
 }

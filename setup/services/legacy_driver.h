@@ -6,6 +6,7 @@
 #include "platform/platform.h"
 
 #include <memory>
+#include <string>
 
 namespace vantor {
 
@@ -35,9 +36,16 @@ class LegacyDriverInstall {
     LONG AddEventLogSource();
     void RemoveEventLogSource();
 
+    // Why the last operation answered no, with the platform's code, for the
+    // log: "the start request was refused (error 1058)".
+    const std::string& Why() const { return why_; }
+    LPCSTR ServiceName() const { return serviceName_; }
+    LPCSTR DisplayName() const { return displayName_; }
+
   private:
     bool OpenManager();
     bool Query(SC_HANDLE service);
+    void Failed(const char* what, DWORD error);
 
     LPCSTR imagePath_;
     LPCSTR serviceName_;
@@ -45,6 +53,7 @@ class LegacyDriverInstall {
     SC_HANDLE scmHandle_ = nullptr;
     SC_HANDLE serviceHandle_ = nullptr;
     SERVICE_STATUS status_{};
+    std::string why_;
 };
 
 std::unique_ptr<LegacyDriverInstall> MakeKappaDriver();
