@@ -34,8 +34,8 @@ extern "C" UINT WINAPI StartVantorAutoLauchService(MSIHANDLE installation) {
             if (!service) {
                 openError = GetLastError();
                 openWhat = openError == ERROR_SERVICE_DOES_NOT_EXIST
-                               ? "the package installs no such service (is its ServiceInstall "
-                                 "row missing?)"
+                               ? "it is not installed: is the package's ServiceInstall row "
+                                 "missing?"
                                : "the service cannot be opened";
             }
         }
