@@ -72,8 +72,12 @@ UINT RunDriverPackageInstaller(MSIHANDLE installation, bool removal, LPCSTR argu
     const SIZE_T commandSize = tool.size() + tail.size() + 1;
     // Process creation may write into the command line.
     HeapBuffer commandLine(commandSize);
-    if (!commandLine)
+    if (!commandLine) {
+        LogAction(installation, (tool + " not started: no memory for its command line (error " +
+                                 std::to_string(ERROR_NOT_ENOUGH_MEMORY) + ")")
+                                    .c_str());
         return result;
+    }
     std::memcpy(commandLine.get(), tool.data(), tool.size());
     std::memcpy(commandLine.get() + tool.size(), tail.c_str(), tail.size() + 1);
 
@@ -92,23 +96,41 @@ UINT RunDriverPackageInstaller(MSIHANDLE installation, bool removal, LPCSTR argu
     // with a blank ("C:\Program Files\...") would otherwise let the platform
     // try "C:\Program.exe" first. It runs in its own folder, where the INF
     // names of the removals lead to the package's own files.
-    if (CreateProcessA(tool.c_str(), commandLine.get(), nullptr, nullptr, FALSE, 0, nullptr,
-                       folder.c_str(), &startup, &process)) {
-        KernelHandle processHandle(process.hProcess);
-        KernelHandle threadHandle(process.hThread);
-        DWORD exitCode = 0;
-        if (processHandle && WaitForSingleObject(processHandle.get(), INFINITE) == WAIT_OBJECT_0 &&
-            GetExitCodeProcess(processHandle.get(), &exitCode)) {
-            HeapBuffer line(kLogRoom);
-            if (line) {
-                wsprintfA(line.get(), "DPInst.exe return code: 0x%X", exitCode);
-                LogAction(installation, line.get());
-            }
-            result = DriverPackageResult(exitCode);
-        }
-        processHandle.reset();
-        threadHandle.reset();
+    if (!CreateProcessA(tool.c_str(), commandLine.get(), nullptr, nullptr, FALSE, 0, nullptr,
+                        folder.c_str(), &startup, &process)) {
+        const DWORD error = GetLastError();
+        LogAction(installation,
+                  (tool + " could not be started (error " + std::to_string(error) + ")").c_str());
+        return result;
     }
+    KernelHandle processHandle(process.hProcess);
+    KernelHandle threadHandle(process.hThread);
+    DWORD exitCode = 0;
+    if (!processHandle) {
+        LogAction(installation, (tool +
+                                 " started, but no process handle came back: its outcome "
+                                 "is unknown (error " +
+                                 std::to_string(ERROR_INVALID_HANDLE) + ")")
+                                    .c_str());
+    } else if (WaitForSingleObject(processHandle.get(), INFINITE) != WAIT_OBJECT_0) {
+        LogAction(installation, (tool + " was not waited for: its outcome is unknown (error " +
+                                 std::to_string(GetLastError()) + ")")
+                                    .c_str());
+    } else if (!GetExitCodeProcess(processHandle.get(), &exitCode)) {
+        LogAction(installation,
+                  (tool + " ran, but its exit code cannot be read: its outcome is unknown (error " +
+                   std::to_string(GetLastError()) + ")")
+                      .c_str());
+    } else {
+        HeapBuffer line(kLogRoom);
+        if (line) {
+            wsprintfA(line.get(), "DPInst.exe return code: 0x%X", exitCode);
+            LogAction(installation, line.get());
+        }
+        result = DriverPackageResult(exitCode);
+    }
+    processHandle.reset();
+    threadHandle.reset();
     return result;
 }
 

@@ -94,6 +94,11 @@ TEST_F(CacheTest, CacheSkipsWhatCannotBeReadOrWritten) {
     EXPECT_EQ(Cached("DEFAULT_PAR_PORT"), "<missing>");
     EXPECT_EQ(Cached("DEFAULT_COM_PORT"), "3");
     EXPECT_EQ(Cached("SERIAL_NUMBER"), "");
+    EXPECT_EQ(host::LogLines(),
+              (std::vector<std::string>{"VantorCustomAction: DEFAULT_CONVERTER cached as empty: "
+                                        "the property cannot be read (error 1603)",
+                                        "VantorCustomAction: DEFAULT_PAR_PORT not cached: the "
+                                        "registry value cannot be written (error 5)"}));
 }
 
 TEST_F(CacheTest, NoProductCodeTouchesNoKey) {
@@ -101,6 +106,10 @@ TEST_F(CacheTest, NoProductCodeTouchesNoKey) {
     host::SetProperty("DEFAULT_CONVERTER", "3001");
     host::CreateKey(kCompany + "\\" + kOther);
     EXPECT_EQ(CacheProperties(session), 0u);
+    EXPECT_EQ(host::LogLines(),
+              std::vector<std::string>{"VantorCustomAction: Choices not cached: ProductCode is "
+                                       "empty or cannot be read, and the cache key is named by it "
+                                       "(error 1603)"});
     EXPECT_EQ(host::SubKeys(kCompany), std::vector<std::string>{kOther});
     EXPECT_FALSE(host::GetRegValue(kCompany, "DEFAULT_CONVERTER"));
 

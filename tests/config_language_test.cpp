@@ -258,16 +258,24 @@ TEST_F(ConfigLanguageTest, DataStringFields) {
         UINT result;
         bool rewritten;
         const char* log; // empty: nothing logged
+        const char* why; // the line that says why nothing was done, or empty
     } cases[] = {
-        {"@|1031", 0, true, "Appling language: 1031 to @"},
-        {"|@||1031|", 0, true, "Appling language: 1031 to @"},
-        {"@|1036|ignored|1031", 0, true, "Appling language: 1031 to @"},
+        {"@|1031", 0, true, "Appling language: 1031 to @", ""},
+        {"|@||1031|", 0, true, "Appling language: 1031 to @", ""},
+        {"@|1036|ignored|1031", 0, true, "Appling language: 1031 to @", ""},
         // One field is both path and LCID: the path reads as LCID 0.
-        {"@", 13, false, "Appling language: @ to @"},
-        {"@|1042", 13, false, "Appling language: 1042 to @"},
-        {"@|-1031", 13, false, "Appling language: -1031 to @"},
-        {"", 13, false, ""},
-        {"|||", 13, false, ""},
+        {"@", 13, false, "Appling language: @ to @",
+         "@ not changed: unknown LCID \"@\" (error 13)"},
+        {"@|1042", 13, false, "Appling language: 1042 to @",
+         "@ not changed: unknown LCID \"1042\" (error 13)"},
+        {"@|-1031", 13, false, "Appling language: -1031 to @",
+         "@ not changed: unknown LCID \"-1031\" (error 13)"},
+        {"", 13, false, "",
+         "Language not set: CustomActionData is empty: is the type-51 action that sets it "
+         "missing? (error 13)"},
+        {"|||", 13, false, "",
+         "Language not set: CustomActionData \"|||\" names no file, \"<path>|<LCID>\" expected "
+         "(error 13)"},
     };
     const std::string input = Lf({"<appSettings>", "</appSettings>"});
     for (const Case& cs : cases) {
@@ -278,7 +286,9 @@ TEST_F(ConfigLanguageTest, DataStringFields) {
             UINT result;
             bool rewritten;
             std::string log;
-        } c{WithPath(cs.data, path), cs.result, cs.rewritten, WithPath(cs.log, path)};
+            std::string why;
+        } c{WithPath(cs.data, path), cs.result, cs.rewritten, WithPath(cs.log, path),
+            WithPath(cs.why, path)};
         host::WriteHostFile(config, input);
         host::SetCreationTime(config, kCreated);
         const std::uint64_t written = host::LastWriteTime(config);
@@ -287,12 +297,11 @@ TEST_F(ConfigLanguageTest, DataStringFields) {
         if (!c.rewritten) {
             EXPECT_EQ(host::LastWriteTime(config), written) << c.data << ": times untouched";
         }
-        if (c.log.empty()) {
-            EXPECT_TRUE(host::LogLines().empty()) << c.data;
-        } else {
-            EXPECT_EQ(host::LogLines(), std::vector<std::string>{"VantorCustomAction: " + c.log})
-                << c.data;
-        }
+        std::vector<std::string> log;
+        for (const std::string* line : {&c.log, &c.why})
+            if (!line->empty())
+                log.push_back("VantorCustomAction: " + *line);
+        EXPECT_EQ(host::LogLines(), log) << c.data;
     }
 }
 
@@ -301,11 +310,14 @@ TEST_F(ConfigLanguageTest, UnreadableDataTouchesNothing) {
     host::FailCall("MsiGetPropertyA");
     EXPECT_EQ(RunFor("1031"), 1603u);
     EXPECT_EQ(host::ReadHostFile(config), "<appSettings>\n");
-    EXPECT_TRUE(host::LogLines().empty());
+    EXPECT_EQ(host::LogLines(),
+              std::vector<std::string>{
+                  "VantorCustomAction: Language not set: CustomActionData cannot be read (error "
+                  "1603)"});
 }
 
-// Whatever goes wrong, the configuration file stays whole and as it was, and
-// no temporary copy is left behind.
+// Whatever goes wrong, the configuration file stays whole and as it was, no
+// temporary copy is left behind, and a line says why.
 TEST_F(ConfigLanguageTest, FailuresLeaveTheFileAsItWas) {
     const std::string input = Lf({"<appSettings>", "<add key=\"Language\" value=\"fr-FR\"/>",
                                   std::string(200000, 'x'), "</appSettings>"});
@@ -314,22 +326,32 @@ TEST_F(ConfigLanguageTest, FailuresLeaveTheFileAsItWas) {
         const char* what;
         std::function<void()> arrange;
         UINT result;
+        const char* log; // the last line; "@" stands for the path
     } cases[] = {
-        {"configuration file read-only", [&] { host::SetReadOnly(config); }, 5},
-        {"configuration file locked by another process", [&] { host::LockFile(config); }, 5},
+        {"configuration file read-only", [&] { host::SetReadOnly(config); }, 5,
+         "@ not changed: it cannot be opened (error 5)"},
+        {"configuration file locked by another process", [&] { host::LockFile(config); }, 5,
+         "Refused to rewrite @: it cannot be examined (error 32)"},
         // Opens before it: the link checks of the file and its copy, the creation time.
-        {"configuration file cannot be opened", [] { host::FailCall("CreateFileA", 4); }, 5},
+        {"configuration file cannot be opened",
+         [] { host::FailCall("CreateFileA", 4, ERROR_ACCESS_DENIED); }, 5,
+         "@ not changed: it cannot be opened (error 5)"},
         {"temporary copy cannot be created",
          [&] {
              host::WriteHostFile(temp, "stale");
              host::SetReadOnly(temp);
          },
-         5},
-        {"disk full part-way", [] { host::SetDiskSpace(70000); }, 1603},
-        {"a write fails", [] { host::FailCall("WriteFile", 2); }, 1603},
-        {"the flush fails", [] { host::FailCall("FlushFileBuffers"); }, 1603},
-        {"a read fails", [] { host::FailCall("ReadFile", 2); }, 1603},
-        {"the replace fails", [] { host::FailCall("MoveFileExA"); }, 5},
+         5, "@ not changed: @.tmp cannot be created (error 5)"},
+        {"disk full part-way", [] { host::SetDiskSpace(70000); }, 1603,
+         "@ not changed: the copy @.tmp cannot be completed (error 112)"},
+        {"a write fails", [] { host::FailCall("WriteFile", 2, ERROR_WRITE_FAULT); }, 1603,
+         "@ not changed: the copy @.tmp cannot be completed (error 29)"},
+        {"the flush fails", [] { host::FailCall("FlushFileBuffers", 0, ERROR_WRITE_FAULT); }, 1603,
+         "@ not changed: the copy @.tmp cannot be completed (error 29)"},
+        {"a read fails", [] { host::FailCall("ReadFile", 2, ERROR_READ_FAULT); }, 1603,
+         "@ not changed: the copy @.tmp cannot be completed (error 30)"},
+        {"the replace fails", [] { host::FailCall("MoveFileExA", 0, ERROR_ACCESS_DENIED); }, 5,
+         "@ not changed: the copy @.tmp cannot replace it (error 5)"},
     };
     for (const Case& c : cases) {
         Fresh();
@@ -338,6 +360,9 @@ TEST_F(ConfigLanguageTest, FailuresLeaveTheFileAsItWas) {
         host::SetCreationTime(config, kCreated);
         c.arrange();
         EXPECT_EQ(RunFor("1031"), c.result) << c.what;
+        const std::string path = host::WinPath(config);
+        EXPECT_EQ(host::LogLines().back(), "VantorCustomAction: " + WithPath(c.log, path))
+            << c.what;
         EXPECT_EQ(host::ReadHostFile(config), input) << c.what;
         const bool staleTempStays = std::string(c.what) == "temporary copy cannot be created";
         EXPECT_EQ(host::FileExists(temp), staleTempStays) << c.what;

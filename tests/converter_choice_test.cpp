@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -319,21 +320,28 @@ TEST_F(ConverterChoiceTest, ReadsPlatformVersionAsDecimalPrefix) {
     }
 }
 
+// The action still answers 0; a row that could not be added is logged.
 TEST_F(ConverterChoiceTest, EngineRefusalsAreNotReported) {
+    const std::string notInserted = "Converter 81 not added to the choices of DEFAULT_CONVERTER: "
+                                    "the ComboBox row cannot be inserted (error ";
+    const std::string noView = "Choices of DEFAULT_CONVERTER not added: ";
     struct Case {
         const char* what;
         const char* failedCall;
         std::size_t rows;
         const char* count; // null: not written
         const char* chosen;
+        std::string log; // the whole log, one line at most
     } cases[] = {
-        {"insert refused", "MsiViewModify", 0, "1", "81"},
-        {"view refused", "MsiDatabaseOpenViewA", 0, "1", "81"},
-        {"no database", "MsiGetActiveDatabase", 0, "1", "81"},
-        {"no record", "MsiCreateRecord", 0, "1", "81"},
-        {"count not written", "MsiSetPropertyA", 1, nullptr, "81"},
-        {"list unreadable", "MsiGetPropertyA", 0, "0", "5"},
-        {"install level refused", "MsiSetInstallLevel", 1, "1", "81"},
+        {"insert refused", "MsiViewModify", 0, "1", "81", notInserted + "1627)"},
+        {"view refused", "MsiDatabaseOpenViewA", 0, "1", "81",
+         noView + "the package has no ComboBox table; it needs one for these rows (error 1615)"},
+        {"no database", "MsiGetActiveDatabase", 0, "1", "81",
+         noView + "the ComboBox table cannot be opened (error 6)"},
+        {"no record", "MsiCreateRecord", 0, "1", "81", notInserted + "6)"},
+        {"count not written", "MsiSetPropertyA", 1, nullptr, "81", ""},
+        {"list unreadable", "MsiGetPropertyA", 0, "0", "5", ""},
+        {"install level refused", "MsiSetInstallLevel", 1, "1", "81", ""},
     };
     for (const Case& c : cases) {
         host::Reset();
@@ -349,8 +357,66 @@ TEST_F(ConverterChoiceTest, EngineRefusalsAreNotReported) {
                   c.count ? std::optional<std::string>(c.count) : std::nullopt)
             << c.what;
         EXPECT_EQ(host::GetProperty("DEFAULT_CONVERTER"), std::string(c.chosen)) << c.what;
+        EXPECT_EQ(host::LogLines(), c.log.empty()
+                                        ? std::vector<std::string>()
+                                        : std::vector<std::string>{"VantorCustomAction: " + c.log})
+            << c.what;
         EXPECT_EQ(host::OpenHandles(), 0) << c.what;
     }
+}
+
+// Without a ComboBox table neither combo-box action can add a row: each
+// still answers as before, writes its properties, and says what the package
+// lacks in one line.
+TEST(ComboBoxTableTest, MissingTableIsNamedInTheLog) {
+    using host::Field;
+    const auto harborFiles = [] {
+        host::AddTable("File", {"File", "Component_", "FileName"});
+        host::AddRow("File", {Field::Text("a"), Field::Text("rondoconfig"),
+                              Field::Text("FIRST~1.INI|first.cfg.ini")});
+        host::AddRow("File",
+                     {Field::Text("b"), Field::Text("rondoconfig"), Field::Text("second.ini")});
+    };
+    const std::string missing = " not added: the package has no ComboBox table; it needs one for "
+                                "these rows (error 1615)";
+    struct Case {
+        const char* what;
+        UINT (*action)(MSIHANDLE);
+        std::function<void()> scene;
+        UINT result;
+        const char* property; // written all the same
+        const char* value;
+        std::string log; // the whole log
+    } cases[] = {
+        {"one converter", AppendComboBox, [] { host::SetProperty("CONVERTER_LIST", "99"); }, 0,
+         "DEFAULT_CONVERTER", "99", "Choices of DEFAULT_CONVERTER" + missing},
+        {"three converters", AppendComboBox, [] { host::SetProperty("CONVERTER_LIST", "81,7,10"); },
+         0, "CONVERTER_LIST_COUNT", "3", "Choices of DEFAULT_CONVERTER" + missing},
+        {"no converter listed: no row was due", AppendComboBox, [] {}, 0, "CONVERTER_LIST_COUNT",
+         "0", ""},
+        {"two configuration files", PopulateHarborChoices, harborFiles, 0, "DEFAULT_HARBOR_CONFIG",
+         "first.cfg.ini", "Choices of DEFAULT_HARBOR_CONFIG" + missing},
+        {"table present: nothing to say", PopulateHarborChoices,
+         [&] {
+             harborFiles();
+             host::AddTable("ComboBox", {"Property", "Order", "Value", "Text"}, 2);
+         },
+         0, "NUM_CONFIGS", "2", ""},
+    };
+    for (const Case& c : cases) {
+        host::Reset();
+        const MSIHANDLE session = host::OpenSession();
+        host::SetProperty("VersionNT", "501");
+        c.scene();
+        EXPECT_EQ(c.action(session), c.result) << c.what;
+        EXPECT_EQ(host::GetProperty(c.property), std::string(c.value)) << c.what;
+        EXPECT_EQ(host::LogLines(), c.log.empty()
+                                        ? std::vector<std::string>()
+                                        : std::vector<std::string>{"VantorCustomAction: " + c.log})
+            << c.what;
+        EXPECT_EQ(host::OpenHandles(), 0) << c.what;
+    }
+    host::Reset();
 }
 
 } // namespace

@@ -179,27 +179,31 @@ TEST_F(DriverPackageTest, EmptyInstallDirStartsNothing) {
     }
 }
 
-// The tool cannot run: only the command line is logged, and the result is 1603.
+// The tool cannot run: the command line is logged, then the tool's path and
+// the platform's code; the result is 1603.
 TEST_F(DriverPackageTest, ToolThatCannotStart) {
     struct Case {
         const char* what;
         std::function<void()> arrange;
         std::string commandLine;
+        std::string why; // after the tool's path
     } cases[] = {
+        // The folder named runs onto the last folder name and does not exist.
         {"install directory without its separator",
          [&] { SetInstallDir(host::WinPath(installDir)); },
-         host::WinPath(installDir) + "System\\dpinst.exe /SA /A /D /SW"},
+         host::WinPath(installDir) + "System\\dpinst.exe /SA /A /D /SW",
+         " could not be started (error 267)"},
         {"dpinst.exe missing", [&] { std::filesystem::remove(installDir + "/System/dpinst.exe"); },
-         tool + " /SA /A /D /SW"},
+         tool + " /SA /A /D /SW", " could not be started (error 2)"},
         {"dpinst.exe missing, and a program at the path's first blank",
          [&] {
              std::filesystem::remove(installDir + "/System/dpinst.exe");
              host::WriteHostFile(root + "/Program", "MZ planted");
          },
-         tool + " /SA /A /D /SW"},
+         tool + " /SA /A /D /SW", " could not be started (error 2)"},
         {"dpinst.exe not a program",
          [&] { host::WriteHostFile(installDir + "/System/dpinst.exe", ""); },
-         tool + " /SA /A /D /SW"},
+         tool + " /SA /A /D /SW", " could not be started (error 193)"},
     };
     for (const Case& c : cases) {
         host::WriteHostFile(installDir + "/System/dpinst.exe", "MZ fixture");
@@ -208,8 +212,10 @@ TEST_F(DriverPackageTest, ToolThatCannotStart) {
         const std::size_t launched = host::Launches().size();
         c.arrange();
         EXPECT_EQ(DIFxInstall(session), 1603u) << c.what;
-        ASSERT_EQ(host::LogLines().size(), logged + 1) << c.what;
-        EXPECT_EQ(host::LogLines().back(), kCalling + c.commandLine) << c.what;
+        ASSERT_EQ(host::LogLines().size(), logged + 2) << c.what;
+        EXPECT_EQ(host::LogLines()[logged], kCalling + c.commandLine) << c.what;
+        const std::string program = c.commandLine.substr(0, c.commandLine.find(" /"));
+        EXPECT_EQ(host::LogLines().back(), "VantorCustomAction: " + program + c.why) << c.what;
         ASSERT_EQ(host::Launches().size(), launched + 1) << c.what;
         EXPECT_EQ(host::Launches().back().commandLine, c.commandLine) << c.what;
     }
@@ -221,7 +227,13 @@ TEST_F(DriverPackageTest, WaitOrExitCodeFailures) {
         host::FailCall(api);
         const std::size_t logged = host::LogLines().size();
         EXPECT_EQ(DIFxInstall(session), 1603u) << api;
-        EXPECT_EQ(host::LogLines().size(), logged + 1) << api << ": no return-code line";
+        ASSERT_EQ(host::LogLines().size(), logged + 2) << api << ": no return-code line";
+        EXPECT_EQ(host::LogLines().back().find("VantorCustomAction: DPInst.exe return code"),
+                  std::string::npos)
+            << api;
+        EXPECT_NE(host::LogLines().back().find(": its outcome is unknown (error "),
+                  std::string::npos)
+            << api << ": " << host::LogLines().back();
         EXPECT_EQ(host::OpenProcessHandles(), 0) << api;
     }
 }
@@ -234,7 +246,11 @@ TEST_F(DriverPackageTest, HeapFailures) {
         std::size_t launches;
         std::vector<std::string> log;
     } cases[] = {
-        {"no command-line buffer: nothing starts", 1, 1603, 0, {}},
+        {"no command-line buffer: nothing starts",
+         1,
+         1603,
+         0,
+         {"VantorCustomAction: @ not started: no memory for its command line (error 8)"}},
         {"no buffer for the command-line log line: the run goes on",
          2,
          3010,
@@ -257,6 +273,8 @@ TEST_F(DriverPackageTest, HeapFailures) {
         for (std::string& line : log) {
             if (line == kCalling + "@")
                 line = kCalling + tool + " /SA /A /D /SW";
+            else if (line.find("@") != std::string::npos)
+                line.replace(line.find("@"), 1, tool);
         }
         EXPECT_EQ(host::LogLines(), log) << c.what;
     }

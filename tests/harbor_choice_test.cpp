@@ -340,7 +340,17 @@ TEST_F(ConfigureHarborTest, NoPathGivesFileNotFound) {
         const char* what;
         bool set;
         bool failRead;
-    } cases[] = {{"empty", true, false}, {"absent", false, false}, {"unreadable", true, true}};
+        const char* log;
+    } cases[] = {
+        {"empty", true, false,
+         "tessel.ini not replaced: CustomActionData is empty: is the type-51 action that sets it "
+         "missing? (error 2)"},
+        {"absent", false, false,
+         "tessel.ini not replaced: CustomActionData is empty: is the type-51 action that sets it "
+         "missing? (error 2)"},
+        {"unreadable", true, true,
+         "tessel.ini not replaced: CustomActionData cannot be read (error 1603)"},
+    };
     for (const Case& c : cases) {
         host::ClearFaults();
         host::RemoveProperty("CustomActionData");
@@ -350,7 +360,9 @@ TEST_F(ConfigureHarborTest, NoPathGivesFileNotFound) {
         if (c.failRead)
             host::FailCall("MsiGetPropertyA");
         host::ResetCallCount();
+        const std::size_t logged = host::LogLines().size();
         EXPECT_EQ(ConfigureHarbor(session), 2u) << c.what;
+        EXPECT_EQ(LinesSince(logged), std::vector<std::string>{kLog + c.log}) << c.what;
         const auto& calls = host::CallLog();
         EXPECT_EQ(std::count(calls.begin(), calls.end(), "CopyFileA"), 0) << c.what;
         EXPECT_EQ(host::ReadHostFile(dir + "/tessel.ini"), "[harbor]\nmode=old\n") << c.what;

@@ -271,23 +271,37 @@ TEST_F(LegacyDriverTest, PlatformFailures) {
         bool registered;
         UINT install;
         UINT uninstall;
+        const char* why; // after "... not installed: " or "... not removed: "
     } cases[] = {
-        {"no service manager", "OpenSCManagerA", 0, false, 1603, 1603},
-        {"service neither opened nor created", "CreateServiceA", 0, false, 1603, 1603},
-        {"status unreadable", "QueryServiceStatus", 0, true, 1603, 0},
-        {"deletion refused", "DeleteService", 0, true, 0, 1603},
-        {"event source not written: the service is still created", "RegSetValueExA", 0, false, 0,
-         0},
+        {"no service manager", "OpenSCManagerA", 0, false, 1603, 1603,
+         "the service control manager cannot be opened (error 5)"},
+        {"service neither opened nor created", "CreateServiceA", 0, false, 1603, 1603,
+         "the service can be neither opened nor created (error 5)"},
+        {"status unreadable", "QueryServiceStatus", 0, true, 1603, 0,
+         "its status cannot be read (error 5)"},
+        {"start refused", "StartServiceA", 0, true, 1603, 0,
+         "the start request was refused (error 5)"},
+        {"deletion refused", "DeleteService", 0, true, 0, 1603,
+         "the service cannot be deleted (error 5)"},
+        {"event source not written: the service is still created", "RegSetValueExA", 0, false, 0, 0,
+         ""},
     };
     for (const Case& c : cases) {
         for (bool install : {true, false}) {
             Fresh();
             if (c.registered)
                 host::AddService("vantor", SERVICE_KERNEL_DRIVER, SERVICE_STOPPED);
-            host::FailCall(c.api, c.nth);
+            host::FailCall(c.api, c.nth, ERROR_ACCESS_DENIED);
             const UINT result = install ? InstallVantorSys(session) : UninstallVantorSys(session);
             EXPECT_EQ(result, install ? c.install : c.uninstall)
                 << c.what << (install ? " (install)" : " (uninstall)");
+            // A failure says why in one line; success says nothing.
+            std::vector<std::string> log;
+            if (result != 0)
+                log.push_back(std::string("VantorCustomAction: Vantor Technology Parallel Port "
+                                          "Device Driver (vantor) not ") +
+                              (install ? "installed: " : "removed: ") + c.why);
+            EXPECT_EQ(host::LogLines(), log) << c.what << (install ? " (install)" : " (uninstall)");
             EXPECT_EQ(host::OpenHandles(), 0) << c.what;
         }
     }
@@ -310,15 +324,22 @@ TEST_F(LegacyDriverTest, AutoLaunchService) {
         DWORD refusal;
         const char* failApi;
         UINT result;
+        const char* why; // after "Vantor Auto Launch Service not started: "; "" for no line
     } cases[] = {
-        {"not installed", false, 0, 0, nullptr, 1603},
-        {"stopped: started without waiting", true, SERVICE_STOPPED, 0, nullptr, 0},
-        {"already running (a repair)", true, SERVICE_RUNNING, 0, nullptr, 0},
-        {"disabled", true, SERVICE_STOPPED, ERROR_SERVICE_DISABLED, nullptr, 1603},
+        {"not installed", false, 0, 0, nullptr, 1603,
+         "it is not installed: is the package's ServiceInstall row missing? (error 1060)"},
+        {"stopped: started without waiting", true, SERVICE_STOPPED, 0, nullptr, 0, ""},
+        {"already running (a repair)", true, SERVICE_RUNNING, 0, nullptr, 0, ""},
+        {"disabled", true, SERVICE_STOPPED, ERROR_SERVICE_DISABLED, nullptr, 1603,
+         "the start request was refused (error 1058)"},
         {"marked for deletion", true, SERVICE_STOPPED, ERROR_SERVICE_MARKED_FOR_DELETE, nullptr,
-         1603},
-        {"no service manager", true, SERVICE_STOPPED, 0, "OpenSCManagerA", 1603},
-        {"start refused with access denied", true, SERVICE_STOPPED, 0, "StartServiceA", 1603},
+         1603, "the start request was refused (error 1072)"},
+        {"no service manager", true, SERVICE_STOPPED, 0, "OpenSCManagerA", 1603,
+         "the service control manager cannot be opened (error 5)"},
+        {"service cannot be opened", true, SERVICE_STOPPED, 0, "OpenServiceA", 1603,
+         "the service cannot be opened (error 5)"},
+        {"start refused with access denied", true, SERVICE_STOPPED, 0, "StartServiceA", 1603,
+         "the start request was refused (error 5)"},
     };
     for (const Case& c : cases) {
         Fresh();
@@ -327,8 +348,14 @@ TEST_F(LegacyDriverTest, AutoLaunchService) {
             host::RefuseServiceStart(name, c.refusal);
         }
         if (c.failApi)
-            host::FailCall(c.failApi);
+            host::FailCall(c.failApi, 0, ERROR_ACCESS_DENIED);
         EXPECT_EQ(StartVantorAutoLauchService(session), c.result) << c.what;
+        EXPECT_EQ(host::LogLines(),
+                  *c.why ? std::vector<std::string>{std::string("VantorCustomAction: Vantor Auto "
+                                                                "Launch Service not started: ") +
+                                                    c.why}
+                         : std::vector<std::string>())
+            << c.what;
         EXPECT_EQ(host::OpenServiceHandles(), 0) << c.what;
         EXPECT_EQ(Calls("QueryServiceStatus"), 0) << c.what;
         EXPECT_TRUE(host::Sleeps().empty()) << c.what;

@@ -120,17 +120,24 @@ class PatchActionTest : public HostTest {
         else
             host::RemoveProperty("CustomActionData");
         host::SetDeferred(true);
+        const std::size_t logged = host::LogLines().size();
         const UINT result = action(session);
         host::SetDeferred(false);
         EXPECT_TRUE(host::ForbiddenPropertyAccesses().empty())
             << "first forbidden access: " << host::ForbiddenPropertyAccesses().front();
-        if (quiet) {
-            EXPECT_TRUE(host::LogLines().empty()) << "the patch actions log nothing";
-        }
+        const std::size_t added = host::LogLines().size() - logged;
+        // A fault may hit the log message itself.
+        if (faulted)
+            EXPECT_LE(added, 1u) << "each call logs one line";
+        else
+            EXPECT_EQ(added, 1u) << "each call logs one line";
+        lastLine = added ? host::LogLines().back() : std::string();
         return result;
     }
-    // Off for the runs that must say why they patched nothing.
-    bool quiet = true;
+    // On for runs with an injected fault.
+    bool faulted = false;
+    // The line the last run logged, "" for none.
+    std::string lastLine;
 
     void RunCases(Action action, const char* file, const std::vector<ValueCase>& cases) {
         for (const ValueCase& c : cases) {
@@ -388,36 +395,78 @@ TEST_F(PatchActionTest, MaintenanceFlag) {
     }
 }
 
-// Every one of these ends the patch quietly: the action answers 0 and the
-// application stays exactly as shipped.
-TEST_F(PatchActionTest, QuietFailures) {
+// Every one of these leaves the application exactly as shipped, answers 0,
+// and says why in its one log line.
+TEST_F(PatchActionTest, UnpatchedSaysWhy) {
     const Choices base = Default();
     const std::string dir = base.installDir;
+    const std::string app = dir + "rondo32.exe not patched: ";
+    const auto with = [&base](std::function<void(Choices&)> choose) {
+        Choices c = base;
+        choose(c);
+        return c.Data();
+    };
     struct Case {
         const char* what;
         std::optional<std::string> data;
         std::function<void()> arrange;
+        std::string log; // the whole line after the template
     } cases[] = {
-        {"no CustomActionData", std::nullopt, [] {}},
-        {"empty CustomActionData", "", [] {}},
-        {"empty INSTALLDIR", "X|X3001|X6.1.7|X2|X3|X1031|XAB123|X", [] {}},
+        {"no CustomActionData", std::nullopt, [] {},
+         "rondo32.exe not patched: CustomActionData is empty: is the type-51 action that sets it "
+         "missing?"},
+        {"empty CustomActionData", "", [] {},
+         "rondo32.exe not patched: CustomActionData is empty: is the type-51 action that sets it "
+         "missing?"},
+        {"empty INSTALLDIR", "X|X3001|X6.1.7|X2|X3|X1031|XAB123|X", [] {},
+         "rondo32.exe not patched: INSTALLDIR is empty in CustomActionData"},
         {"INSTALLDIR without its separator",
-         "X" + dir.substr(0, dir.size() - 1) + "|X3001|X6.1.7|X2|X3|X1031|XAB123|X", [] {}},
-        {"data stops after INSTALLDIR", "X" + dir, [] {}},
+         "X" + dir.substr(0, dir.size() - 1) + "|X3001|X6.1.7|X2|X3|X1031|XAB123|X", [] {},
+         dir.substr(0, dir.size() - 1) +
+             "rondo32.exe not patched: the file is missing (error 2); INSTALLDIR \"" +
+             dir.substr(0, dir.size() - 1) + "\" does not end with \"\\\""},
+        {"data stops after INSTALLDIR", "X" + dir, [] {},
+         app + "no converter chosen (DEFAULT_CONVERTER is empty or 0)"},
+        {"converter 0", with([](Choices& c) { c.converter = "0"; }), [] {},
+         app + "no converter chosen (DEFAULT_CONVERTER is empty or 0)"},
+        {"unknown converter", with([](Choices& c) { c.converter = "7"; }), [] {},
+         app + "unknown converter id 7 (DEFAULT_CONVERTER)"},
+        {"repair: cached converter 0", with([](Choices& c) { c.reinstallMode = "omus"; }),
+         [] { host::SetRegString(kCacheKey, "DEFAULT_CONVERTER", "0"); },
+         app + "no converter chosen (DEFAULT_CONVERTER in the registry cache is empty or 0)"},
         {"unprefixed with an empty field: the language reads the serial number",
-         dir + "|3001|6.1.7||3|1031|AB123|", [] {}},
-        {"CustomActionData unreadable", base.Data(), [] { host::FailCall("MsiGetPropertyA"); }},
+         dir + "|3001|6.1.7||3|1031|AB123|", [] {},
+         app + "no language (ProductLanguage \"AB123\" is no LCID)"},
+        {"language without a country code", with([](Choices& c) { c.language = "1030"; }), [] {},
+         app + "no country code for language 1030 (ProductLanguage)"},
+        {"version 0", with([](Choices& c) { c.version = "0.0.0"; }), [] {},
+         app + "ProductVersion \"0.0.0\" gives version 0"},
+        {"CustomActionData unreadable", base.Data(), [] { host::FailCall("MsiGetPropertyA"); },
+         "rondo32.exe not patched: CustomActionData cannot be read (error 1603)"},
         // Two engine reads per value: INSTALLDIR, REINSTALLMODE, DEFAULT_CONVERTER
         // (a USB device reads no port), ProductLanguage, SERIAL_NUMBER, ProductVersion.
-        {"language unreadable", base.Data(), [] { host::FailCall("MsiGetPropertyA", 7); }},
-        {"version unreadable", base.Data(), [] { host::FailCall("MsiGetPropertyA", 11); }},
-        {"application read-only", base.Data(), [this] { host::SetReadOnly(Path("rondo32.exe")); }},
-        {"application locked", base.Data(), [this] { host::LockFile(Path("rondo32.exe")); }},
-        {"application missing", base.Data(), [this] { ::remove(Path("rondo32.exe").c_str()); }},
+        {"language unreadable", base.Data(), [] { host::FailCall("MsiGetPropertyA", 7); },
+         app + "ProductLanguage cannot be read (error 1603)"},
+        {"version unreadable", base.Data(), [] { host::FailCall("MsiGetPropertyA", 11); },
+         app + "ProductVersion cannot be read (error 1603)"},
+        {"application read-only", base.Data(), [this] { host::SetReadOnly(Path("rondo32.exe")); },
+         app + "the file cannot be opened for writing (error 5)"},
+        {"application locked", base.Data(), [this] { host::LockFile(Path("rondo32.exe")); },
+         app + "the file is in use (error 32)"},
+        {"application missing", base.Data(), [this] { ::remove(Path("rondo32.exe").c_str()); },
+         app + "the file is missing (error 2)"},
         {"application without a record", base.Data(),
-         [this] { host::WriteHostFile(Path("rondo32.exe"), AppImage(3000, {})); }},
+         [this] { host::WriteHostFile(Path("rondo32.exe"), AppImage(3000, {})); },
+         app + "no patch_info3 record found in the file"},
         {"application with only part of a record", base.Data(),
-         [this] { host::WriteHostFile(Path("rondo32.exe"), shipped.substr(0, kRecordAt + 33)); }},
+         [this] { host::WriteHostFile(Path("rondo32.exe"), shipped.substr(0, kRecordAt + 33)); },
+         app + "no patch_info3 record found in the file"},
+        {"application cannot be read", base.Data(),
+         [] { host::FailCall("ReadFile", 1, ERROR_READ_FAULT); },
+         app + "the file cannot be read (error 30)"},
+        {"record cannot be written", base.Data(),
+         [] { host::FailCall("WriteFile", 1, ERROR_DISK_FULL); },
+         app + "the record cannot be written (error 112)"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -427,6 +476,7 @@ TEST_F(PatchActionTest, QuietFailures) {
         const std::string before = exists ? host::ReadHostFile(Path("rondo32.exe")) : "";
         const std::uint64_t lastWrite = host::LastWriteTime(Path("rondo32.exe"));
         EXPECT_EQ(RunDeferred(RondoApplyPatchInfo, c.data), 0u);
+        EXPECT_EQ(lastLine, "VantorCustomAction: " + c.log);
         host::ClearFaults();
         host::SetReadOnly(Path("rondo32.exe"), false);
         host::LockFile(Path("rondo32.exe"), false);
@@ -437,13 +487,52 @@ TEST_F(PatchActionTest, QuietFailures) {
     }
 }
 
+// A patched application: the line names it and the values written.
+TEST_F(PatchActionTest, PatchedSaysWhatWasWritten) {
+    struct Case {
+        const char* what;
+        Action action;
+        const char* file;
+        std::function<void(Choices&)> choose;
+        std::function<void()> arrange;
+        std::string values; // after "<path> patched: "
+    } cases[] = {
+        {"layout 3, USB device", RondoApplyPatchInfo, "rondo32.exe", [](Choices&) {}, [] {},
+         "converter 3001 (code 3001), port 0, country 49, serial \"AB123\", version 6017"},
+        {"layout 1, serial device", FathomApplyPatchInfo, "fathom.exe",
+         [](Choices& c) { c.converter = "3000", c.serial = "12345678"; }, [] {},
+         "converter 3000 (code 3200), port 0, country 49, serial \"12345678\", version 6017"},
+        {"layout 1, demonstration source", TernApplyPatchInfo, "TERN32.exe",
+         [](Choices& c) { c.converter = "99", c.language = "1033"; }, [] {},
+         "converter 99 (code 99), port 0, country 44, serial \"DEMO\", version 6017"},
+        {"layout 2, serial port", SableApplyPatchInfo, "sable32.exe",
+         [](Choices& c) { c.converter = "1", c.version = "alpha"; }, [] {},
+         "converter 1 (code 0), port 3, country 49, serial \"AB123\", version 0"},
+        {"times cannot be set back", QuillApplyPatchInfo, "quill.exe", [](Choices&) {},
+         [] { host::FailCall("SetFileTime", 1, ERROR_ACCESS_DENIED); },
+         "converter 3001 (code 3200), port 0, country 49, serial \"AB123\", version 6017; its "
+         "times not set back (error 5)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        InstallApps();
+        Choices choices = Default();
+        c.choose(choices);
+        c.arrange();
+        EXPECT_EQ(RunDeferred(c.action, choices.Data()), 0u);
+        host::ClearFaults();
+        EXPECT_EQ(lastLine,
+                  "VantorCustomAction: " + choices.installDir + c.file + " patched: " + c.values);
+        EXPECT_NE(RecordOf(c.file), Bytes(ShippedRecord()));
+    }
+}
+
 // A "|" inside a value shifts every later field: data with more fields than
 // the layout's eight patches no application, and each action says so.
 TEST_F(PatchActionTest, TooManyFieldsPatchNothing) {
     host::SetProperty("DEFAULT_CONVERTER", "1");
     host::SetProperty("SERIAL_NUMBER", "FIRST");
     ASSERT_EQ(CacheProperties(session), 0u);
-    quiet = false;
     const struct {
         const char* what;
         std::function<void(Choices&)> choose;
@@ -479,7 +568,9 @@ TEST_F(PatchActionTest, TooManyFieldsPatchNothing) {
             const std::size_t logged = host::LogLines().size();
             EXPECT_EQ(RunDeferred(RondoApplyPatchInfo, data), 0u);
             EXPECT_EQ(RecordOf("rondo32.exe"), c.record->Bytes());
-            EXPECT_EQ(host::LogLines().size(), logged);
+            EXPECT_EQ(host::LogLines().size(), logged + 1);
+            EXPECT_NE(lastLine.find(" patched: converter 3001 (code 3001)"), std::string::npos)
+                << lastLine;
             continue;
         }
         for (const App& app : kApps) {
@@ -514,7 +605,9 @@ TEST_F(PatchActionTest, EveryFailingCall) {
             SCOPED_TRACE(std::string(mode) + " call " + std::to_string(k) + " fails");
             InstallApps();
             host::FailNthCall(k);
+            faulted = true;
             EXPECT_EQ(RunDeferred(SableApplyPatchInfo, choices.Data()), 0u);
+            faulted = false;
             host::ClearFaults();
             const std::string record = RecordOf("sable32.exe");
             // A value that could not be read may fall back (converter 100, an

@@ -142,4 +142,20 @@ LONG DeleteTree(const std::string& path) {
     return RegDeleteTreeA(HKEY_LOCAL_MACHINE, path.c_str());
 }
 
+LogCapture::LogCapture() {
+    previous_ = MsiSetExternalUIA(Handler, INSTALLLOGMODE_INFO, this);
+}
+
+LogCapture::~LogCapture() {
+    MsiSetExternalUIA(previous_, 0, nullptr);
+}
+
+// Called on the action's thread; the test reads the lines only after that
+// thread has ended.
+int WINAPI LogCapture::Handler(LPVOID context, UINT type, LPCSTR message) {
+    if ((type & 0xFF000000u) == INSTALLMESSAGE_INFO && message)
+        static_cast<LogCapture*>(context)->lines_.push_back(message);
+    return 0; // not handled: the engine goes on as without a handler
+}
+
 } // namespace engine

@@ -16,6 +16,7 @@
 #include <msiquery.h>
 
 #include <string>
+#include <vector>
 
 namespace engine {
 
@@ -81,5 +82,25 @@ StoredValue ReadValue(const std::string& path, const char* name);
 LONG CreateKey(const std::string& path);
 LONG WriteString(const std::string& path, const char* name, const std::string& value);
 LONG DeleteTree(const std::string& path);
+
+// The installation log's INFO messages, as the engine formats them
+// ("VantorCustomAction: ..."), for as long as the object lives: an external
+// UI handler that takes only those. One at a time.
+class LogCapture {
+  public:
+    LogCapture();
+    ~LogCapture();
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
+
+    const std::vector<std::string>& lines() const { return lines_; }
+    void clear() { lines_.clear(); }
+
+  private:
+    static int WINAPI Handler(LPVOID context, UINT type, LPCSTR message);
+
+    std::vector<std::string> lines_;
+    INSTALLUI_HANDLERA previous_ = nullptr;
+};
 
 } // namespace engine

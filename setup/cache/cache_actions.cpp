@@ -6,6 +6,7 @@
 #include "setup/exports.h"
 
 #include <cstring>
+#include <string>
 
 using namespace vantor;
 
@@ -19,15 +20,35 @@ constexpr const char* kCachedProperties[] = {
 };
 
 UINT CacheChoices(MSIHANDLE installation) {
+    const auto log = [installation](const std::string& line) {
+        LogAction(installation, line.c_str());
+    };
+    bool keyless = false;
     for (const char* name : kCachedProperties) {
         // A property that cannot be read is cached as the empty text; a value
         // that cannot be written is skipped and the others still go on.
         MsiProperty property(installation, name);
-        std::unique_ptr<char[]> value = FetchValue(property);
+        UINT readResult = ERROR_SUCCESS;
+        std::unique_ptr<char[]> value = FetchValue(property, &readResult);
         RegistryProperty cached(installation, name);
+        // Without a product code no value has a key to go to: one line says so.
+        if (!cached.KeyPath()) {
+            keyless = true;
+            continue;
+        }
+        if (readResult != ERROR_SUCCESS)
+            log(std::string(name) + " cached as empty: the property cannot be read (error " +
+                std::to_string(readResult) + ")");
         cached.SetValue(value.get(), static_cast<DWORD>(std::strlen(value.get())));
-        cached.Write();
+        const UINT written = cached.Write();
+        if (written != ERROR_SUCCESS)
+            log(std::string(name) + " not cached: the registry value cannot be written (error " +
+                std::to_string(written) + ")");
     }
+    if (keyless)
+        log("Choices not cached: ProductCode is empty or cannot be read, and the cache key is "
+            "named by it (error " +
+            std::to_string(ERROR_INSTALL_FAILURE) + ")");
     return ERROR_SUCCESS;
 }
 

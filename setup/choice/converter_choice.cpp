@@ -41,6 +41,14 @@ bool CanServe(const ConverterInfo& row, std::int32_t versionNT, std::int32_t ver
 
 namespace vantor {
 
+std::string ComboBoxRefusal(UINT opened) {
+    // The query is fixed: a syntax error means the table is not there.
+    return std::string(opened == ERROR_BAD_QUERY_SYNTAX
+                           ? "the package has no ComboBox table; it needs one for these rows"
+                           : "the ComboBox table cannot be opened") +
+           " (error " + std::to_string(opened) + ")";
+}
+
 // CONVERTER_LIST: decimal ids separated by commas, e.g. "81,3000,7". Runs of
 // commas and commas at either end separate nothing, so no piece is empty; a
 // piece without digits still takes its place (as id 0).
@@ -91,8 +99,10 @@ namespace {
 UINT FillConverterChoices(MSIHANDLE installation) {
     MsiHandle database(MsiGetActiveDatabase(installation));
     MsiHandle view;
-    // Temporary rows go in through the view without executing it.
-    MsiDatabaseOpenViewA(database.get(), kComboBoxQuery, view.put());
+    // Temporary rows go in through the view without executing it. A package
+    // without a ComboBox table has no view (1615): the list is still read
+    // and a single converter still chosen, but no row can be added.
+    const UINT opened = MsiDatabaseOpenViewA(database.get(), kComboBoxQuery, view.put());
 
     ConverterList list;
     ReadConverterList(installation, list);
@@ -105,15 +115,26 @@ UINT FillConverterChoices(MSIHANDLE installation) {
         const ConverterInfo* row = FindConverter(list.ids[i]);
         if (!row || !CanServe(*row, versionNT, version9X))
             continue;
+        lastAdded = row->id;
+        if (opened != ERROR_SUCCESS)
+            continue;
         // Order keeps the id's place in the list, gaps and all.
         record = MsiHandle(MsiCreateRecord(4));
         MsiRecordSetStringA(record.get(), kProperty, "DEFAULT_CONVERTER");
         MsiRecordSetInteger(record.get(), kOrder, static_cast<int>(i));
         MsiRecordSetStringA(record.get(), kValue, std::to_string(row->id).c_str());
         MsiRecordSetStringA(record.get(), kText, row->displayName);
-        MsiViewModify(view.get(), MSIMODIFY_INSERT_TEMPORARY, record.get());
-        lastAdded = row->id;
+        const UINT inserted = MsiViewModify(view.get(), MSIMODIFY_INSERT_TEMPORARY, record.get());
+        if (inserted != ERROR_SUCCESS)
+            LogAction(installation, ("Converter " + std::to_string(row->id) +
+                                     " not added to the choices of DEFAULT_CONVERTER: the "
+                                     "ComboBox row cannot be inserted (error " +
+                                     std::to_string(inserted) + ")")
+                                        .c_str());
     }
+    if (opened != ERROR_SUCCESS && list.count > 0)
+        LogAction(installation,
+                  ("Choices of DEFAULT_CONVERTER not added: " + ComboBoxRefusal(opened)).c_str());
 
     // A package that offers one converter gets it chosen, also when this
     // Windows cannot serve it (then "0": no converter). An empty list

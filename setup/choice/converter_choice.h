@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace vantor {
 
@@ -28,5 +29,10 @@ std::int32_t ReadPlatformVersion(MSIHANDLE installation, LPCSTR name);
 // Makes id the chosen converter and asks for its drivers feature; true when
 // that feature is or will be installed locally.
 bool SelectOnlyConverter(MSIHANDLE installation, std::int32_t id);
+
+// Why rows of a combo box cannot be added when the ComboBox view does not
+// open (answer opened), with the code, for the log. Both combo-box actions
+// use it.
+std::string ComboBoxRefusal(UINT opened);
 
 } // namespace vantor

@@ -6,6 +6,7 @@
 #include "common/handles.h"
 #include "common/paths.h"
 #include "common/property.h"
+#include "setup/choice/converter_choice.h"
 #include "setup/exports.h"
 
 #include <cstring>
@@ -89,28 +90,37 @@ UINT WriteConfigCount(MSIHANDLE installation, std::size_t count) {
     return result;
 }
 
+// The platform's code, as the log lines give it.
+std::string ErrorText(DWORD code) {
+    return " (error " + std::to_string(code) + ")";
+}
+
 // One combo-box row for the file at position; the first file is the default.
-void AddConfigChoice(MSIHANDLE installation, const std::string& longName, int position) {
+// Answers the view's open: a package without a ComboBox table (1615) gets
+// no row at all.
+UINT AddConfigChoice(MSIHANDLE installation, const std::string& longName, int position) {
     if (position == 0)
         WriteProperty(installation, "DEFAULT_HARBOR_CONFIG", longName, nullptr);
     MsiHandle database(MsiGetActiveDatabase(installation));
     MsiHandle view;
-    MsiDatabaseOpenViewA(database.get(), kComboBoxQuery, view.put());
+    const UINT opened = MsiDatabaseOpenViewA(database.get(), kComboBoxQuery, view.put());
     MsiHandle record(MsiCreateRecord(4));
-    if (record) {
+    if (opened == ERROR_SUCCESS && record) {
         const std::string text = longName.substr(0, longName.find('.'));
         MsiRecordSetStringA(record.get(), kProperty, "DEFAULT_HARBOR_CONFIG");
         MsiRecordSetInteger(record.get(), kOrder, position);
         MsiRecordSetStringA(record.get(), kValue, longName.c_str());
         MsiRecordSetStringA(record.get(), kText, text.c_str());
-        MsiViewModify(view.get(), MSIMODIFY_INSERT_TEMPORARY, record.get());
+        const UINT inserted = MsiViewModify(view.get(), MSIMODIFY_INSERT_TEMPORARY, record.get());
+        if (inserted != ERROR_SUCCESS)
+            LogAction(installation, (longName +
+                                     " not added to the choices of DEFAULT_HARBOR_CONFIG: the "
+                                     "ComboBox row cannot be inserted" +
+                                     ErrorText(inserted))
+                                        .c_str());
     }
     MsiViewClose(view.get());
-}
-
-// The platform's code, as the log lines give it.
-std::string ErrorText(DWORD code) {
-    return " (error " + std::to_string(code) + ")";
+    return opened;
 }
 
 UINT FillHarborChoices(MSIHANDLE installation) {
@@ -121,8 +131,16 @@ UINT FillHarborChoices(MSIHANDLE installation) {
     const UINT counted = WriteConfigCount(installation, names.size());
     if (counted != ERROR_SUCCESS)
         return counted;
-    for (std::size_t p = 0; p < names.size(); ++p)
-        AddConfigChoice(installation, LongName(names[p]), static_cast<int>(p));
+    UINT viewRefused = ERROR_SUCCESS;
+    for (std::size_t p = 0; p < names.size(); ++p) {
+        const UINT opened = AddConfigChoice(installation, LongName(names[p]), static_cast<int>(p));
+        if (opened != ERROR_SUCCESS && viewRefused == ERROR_SUCCESS)
+            viewRefused = opened;
+    }
+    if (viewRefused != ERROR_SUCCESS)
+        LogAction(installation,
+                  ("Choices of DEFAULT_HARBOR_CONFIG not added: " + ComboBoxRefusal(viewRefused))
+                      .c_str());
     return ERROR_SUCCESS;
 }
 
@@ -132,9 +150,19 @@ UINT FillHarborChoices(MSIHANDLE installation) {
 // is taken, and tessel.ini is replaced only when it is a plain file.
 UINT PutHarborConfiguration(MSIHANDLE installation) {
     MsiProperty data(installation, "CustomActionData");
-    std::unique_ptr<char[]> source = FetchValue(data);
-    if (!*source.get())
+    UINT readResult = ERROR_SUCCESS;
+    std::unique_ptr<char[]> source = FetchValue(data, &readResult);
+    if (!*source.get()) {
+        LogAction(installation,
+                  (std::string(kTargetName) + " not replaced: " +
+                   (readResult != ERROR_SUCCESS
+                        ? "CustomActionData cannot be read" + ErrorText(readResult)
+                        : "CustomActionData is empty: is the type-51 action that sets it "
+                          "missing?" +
+                              ErrorText(ERROR_FILE_NOT_FOUND)))
+                      .c_str());
         return ERROR_FILE_NOT_FOUND;
+    }
     const std::string path = source.get();
     if (!IsPlainAbsolutePath(path.c_str())) {
         LogAction(installation, ("Configuration file refused, not a plain absolute path: " + path +

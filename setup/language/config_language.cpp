@@ -202,7 +202,13 @@ UINT CultureNameForLcid(LPCSTR lcidText, LPCSTR* cultureName) {
     return ERROR_INVALID_DATA;
 }
 
-UINT RewriteAppSettings(LPCSTR path, LPCSTR cultureName) {
+UINT RewriteAppSettings(LPCSTR path, LPCSTR cultureName, std::string* why) {
+    // The code is taken at the failing call, before any handle closes.
+    const auto fail = [why](UINT result, const std::string& what, DWORD error) {
+        if (why)
+            *why = what + " (error " + std::to_string(error) + ")";
+        return result;
+    };
     // Write access is asked up front although the file is only read: a file
     // that may not be changed (read-only, or refused by its folder) is turned
     // away before any copy exists. Other readers may look at the file
@@ -213,8 +219,14 @@ UINT RewriteAppSettings(LPCSTR path, LPCSTR cultureName) {
     FileHandle config(CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                   OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!config || CheckLinks(config.get()).kind != LinkCheck::kPlain)
-        return ERROR_ACCESS_DENIED;
+    if (!config)
+        return fail(ERROR_ACCESS_DENIED, "it cannot be opened", GetLastError());
+    const LinkCheck opened = CheckLinks(config.get());
+    if (opened.kind != LinkCheck::kPlain)
+        return fail(ERROR_ACCESS_DENIED,
+                    opened.kind == LinkCheck::kUnknown ? "it cannot be examined"
+                                                       : "it is a link or has more than one name",
+                    opened.kind == LinkCheck::kUnknown ? opened.error : ERROR_ACCESS_DENIED);
     // The copy is a file of this run's own, made new, so that whatever
     // appears at its name meanwhile makes the create fail rather than be
     // written. A leftover of an earlier run goes first (a link there would
@@ -228,7 +240,7 @@ UINT RewriteAppSettings(LPCSTR path, LPCSTR cultureName) {
     if (!copy && GetLastError() == ERROR_FILE_EXISTS && DeleteFileA(temporary.c_str()))
         copy.reset(createCopy());
     if (!copy)
-        return ERROR_ACCESS_DENIED;
+        return fail(ERROR_ACCESS_DENIED, temporary + " cannot be created", GetLastError());
 
     // The copy goes on every way out but the replace, also when an exception
     // (memory running out mid-copy) stops the action; closed first, as an open
@@ -246,15 +258,21 @@ UINT RewriteAppSettings(LPCSTR path, LPCSTR cultureName) {
     } discard{copy, temporary, replaced};
 
     const bool complete = CopyWithLanguage(config.get(), copy.get(), cultureName);
+    const DWORD copyError = complete ? ERROR_SUCCESS : GetLastError();
     config.reset();
     copy.reset();
     if (!complete)
-        return ERROR_INSTALL_FAILURE;
+        return fail(ERROR_INSTALL_FAILURE, "the copy " + temporary + " cannot be completed",
+                    copyError);
     // One replace, so that there is never a moment without a configuration
     // file, and never a half-written one.
     replaced =
         MoveFileExA(temporary.c_str(), path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-    return replaced ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+    if (!replaced) {
+        const DWORD error = GetLastError();
+        return fail(ERROR_ACCESS_DENIED, "the copy " + temporary + " cannot replace it", error);
+    }
+    return ERROR_SUCCESS;
 }
 
 } // namespace vantor
@@ -267,8 +285,12 @@ UINT WriteConfigLanguage(MSIHANDLE installation) {
     MsiProperty data(installation, "CustomActionData");
     UINT readResult = ERROR_SUCCESS;
     std::unique_ptr<char[]> text = FetchValue(data, &readResult);
-    if (readResult != ERROR_SUCCESS)
+    if (readResult != ERROR_SUCCESS) {
+        LogAction(installation, ("Language not set: CustomActionData cannot be read (error " +
+                                 std::to_string(readResult) + ")")
+                                    .c_str());
         return readResult;
+    }
 
     // CustomActionData: "<configuration file path>|<LCID>". Fields are the
     // runs between "|"; empty ones do not count. The first is the path, the
@@ -288,13 +310,26 @@ UINT WriteConfigLanguage(MSIHANDLE installation) {
             ++p;
     }
     // Nothing names a file: touch none.
-    if (path.empty())
+    if (path.empty()) {
+        LogAction(installation,
+                  (std::string("Language not set: ") +
+                   (*text.get() ? "CustomActionData \"" + std::string(text.get()) +
+                                      "\" names no file, \"<path>|<LCID>\" expected"
+                                : std::string("CustomActionData is empty: is the type-51 action "
+                                              "that sets it missing?")) +
+                   " (error " + std::to_string(ERROR_INVALID_DATA) + ")")
+                      .c_str());
         return ERROR_INVALID_DATA;
+    }
 
     LogAction(installation, ("Appling language: " + lcid + " to " + path).c_str());
     LPCSTR culture = nullptr;
-    if (CultureNameForLcid(lcid.c_str(), &culture) != ERROR_SUCCESS)
+    if (CultureNameForLcid(lcid.c_str(), &culture) != ERROR_SUCCESS) {
+        LogAction(installation, (path + " not changed: unknown LCID \"" + lcid + "\" (error " +
+                                 std::to_string(ERROR_INVALID_DATA) + ")")
+                                    .c_str());
         return ERROR_INVALID_DATA;
+    }
     const std::string refusal = LinkRefusal(path);
     if (!refusal.empty()) {
         LogAction(installation, ("Refused to rewrite " + path + ": " + refusal).c_str());
@@ -302,8 +337,11 @@ UINT WriteConfigLanguage(MSIHANDLE installation) {
     }
 
     const FILETIME created = ReadCreationTime(path.c_str());
-    const UINT result = RewriteAppSettings(path.c_str(), culture);
+    std::string why;
+    const UINT result = RewriteAppSettings(path.c_str(), culture, &why);
     SetAllTimes(path.c_str(), created);
+    if (result != ERROR_SUCCESS)
+        LogAction(installation, (path + " not changed: " + why).c_str());
     return result;
 }
 

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace vantor {
 
@@ -31,7 +32,8 @@ UINT CultureNameForLcid(LPCSTR lcidText, LPCSTR* cultureName);
 // is a link or has more than one name is not rewritten. Answers 0; 5 when
 // the file is such a link, or it or its temporary copy cannot be opened, or
 // the copy cannot take the file's place; 1603 when the copy cannot be read
-// or written completely.
-UINT RewriteAppSettings(LPCSTR path, LPCSTR cultureName);
+// or written completely. why, when given, gets the reason for a non-zero
+// answer with the platform's code, for the log.
+UINT RewriteAppSettings(LPCSTR path, LPCSTR cultureName, std::string* why = nullptr);
 
 } // namespace vantor

@@ -4,6 +4,7 @@
 #include "common/text.h"
 #include "setup/catalogue/catalogue.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -112,15 +113,23 @@ UINT ExecutablePatcher::ReadConverterId() {
 
 UINT ExecutablePatcher::LookupConverterCode(int layoutVersion) {
     const ConverterInfo* row = FindConverter(converterId);
-    if (!row)
+    if (!row) {
+        const char* store = maintenance ? " in the registry cache" : "";
+        why = converterId == 0 ? std::string("no converter chosen (DEFAULT_CONVERTER") + store +
+                                     " is empty or 0)"
+                               : "unknown converter id " + std::to_string(converterId) +
+                                     " (DEFAULT_CONVERTER" + store + ")";
         return ERROR_INSTALL_FAILURE;
+    }
     record.converterCode = Low16(ConverterCode(*row, layoutVersion));
     return ERROR_SUCCESS;
 }
 
 UINT ExecutablePatcher::ReadPort() {
-    if (converterId == 0)
+    if (converterId == 0) {
+        why = "no converter chosen";
         return ERROR_INSTALL_FAILURE;
+    }
     const ConverterInfo* row = FindConverter(converterId);
     if (!row) {
         record.port = 1;
@@ -157,17 +166,22 @@ UINT ExecutablePatcher::ReadCountryCode() {
     DeferredProperty language(installation, "ProductLanguage");
     UINT readResult = ERROR_SUCCESS;
     std::unique_ptr<char[]> value = FetchValue(language, &readResult);
-    if (readResult != ERROR_SUCCESS)
+    if (readResult != ERROR_SUCCESS) {
+        why = "ProductLanguage cannot be read (error " + std::to_string(readResult) + ")";
         return readResult;
+    }
     const std::uint16_t lcid = Low16(ParseDecimal(value.get()));
-    if (lcid == 0)
+    if (lcid == 0) {
+        why = "no language (ProductLanguage \"" + std::string(value.get()) + "\" is no LCID)";
         return ERROR_INSTALL_FAILURE;
+    }
     for (const CountryCode& row : CountryCodeTable) {
         if (row.lcid == lcid) {
             record.countryCode = row.code;
             return ERROR_SUCCESS;
         }
     }
+    why = "no country code for language " + std::to_string(lcid) + " (ProductLanguage)";
     return ERROR_INSTALL_FAILURE;
 }
 
@@ -187,19 +201,26 @@ UINT ExecutablePatcher::ReadVersion() {
     DeferredProperty productVersion(installation, "ProductVersion");
     UINT readResult = ERROR_SUCCESS;
     std::unique_ptr<char[]> value = FetchValue(productVersion, &readResult);
-    if (readResult != ERROR_SUCCESS)
+    if (readResult != ERROR_SUCCESS) {
+        why = "ProductVersion cannot be read (error " + std::to_string(readResult) + ")";
         return readResult;
+    }
     // Pre-release builds are versioned "alpha" and carry version 0.
     if (std::strcmp(value.get(), "alpha") == 0)
         return ERROR_SUCCESS;
     record.version = Low16(VersionNumber(value.get()));
-    return record.version ? ERROR_SUCCESS : ERROR_INSTALL_FAILURE;
+    if (record.version == 0) {
+        why = "ProductVersion \"" + std::string(value.get()) + "\" gives version 0";
+        return ERROR_INSTALL_FAILURE;
+    }
+    return ERROR_SUCCESS;
 }
 
 int ExecutablePatcher::WritePatch() {
+    writeFailure = PatchWriteFailure{};
     if (converterId == 0)
         return 1;
-    return WritePatchRecord(executablePath, record) ? 1 : 0;
+    return WritePatchRecord(executablePath, record, &writeFailure) ? 1 : 0;
 }
 
 void ApplyLayoutCorrections(PatchInfo& record, int layoutVersion) {
@@ -213,38 +234,101 @@ void ApplyLayoutCorrections(PatchInfo& record, int layoutVersion) {
         std::memcpy(record.serialNumber, "DEMO", 5);
 }
 
+namespace {
+
+std::string ErrorText(DWORD code) {
+    return " (error " + std::to_string(code) + ")";
+}
+
+std::string WriteFailureText(const PatchWriteFailure& failure) {
+    switch (failure.step) {
+    case PatchWriteFailure::kOpen:
+        if (failure.error == ERROR_FILE_NOT_FOUND || failure.error == ERROR_PATH_NOT_FOUND)
+            return "the file is missing" + ErrorText(failure.error);
+        if (failure.error == ERROR_SHARING_VIOLATION)
+            return "the file is in use" + ErrorText(failure.error);
+        return "the file cannot be opened for writing" + ErrorText(failure.error);
+    case PatchWriteFailure::kRead:
+        return "the file cannot be read" + ErrorText(failure.error);
+    case PatchWriteFailure::kNoRecord:
+        return "no patch_info3 record found in the file";
+    default:
+        return "the record cannot be written" + ErrorText(failure.error);
+    }
+}
+
+// The values as the record carries them; the serial number up to its first
+// zero byte, eight characters at most.
+std::string WrittenValues(const PatchInfo& record, std::uint16_t converterId) {
+    const char* serial = record.serialNumber;
+    const std::size_t serialLength =
+        std::find(serial, serial + sizeof record.serialNumber, '\0') - serial;
+    return "converter " + std::to_string(converterId) + " (code " +
+           std::to_string(record.converterCode) + "), port " + std::to_string(record.port) +
+           ", country " + std::to_string(record.countryCode) + ", serial \"" +
+           std::string(serial, serialLength) + "\", version " + std::to_string(record.version);
+}
+
+} // namespace
+
 UINT ApplyPatchInfo(MSIHANDLE installation, LPCSTR executableName, int layoutVersion) {
+    const auto log = [installation](const std::string& line) {
+        LogAction(installation, line.c_str());
+    };
+    const std::string notPatched = std::string(executableName) + " not patched: ";
     DeferredProperty installDir(installation, "INSTALLDIR");
     UINT readResult = ERROR_SUCCESS;
     std::unique_ptr<char[]> directory = FetchValue(installDir, &readResult);
-    if (readResult != ERROR_SUCCESS)
+    if (readResult != ERROR_SUCCESS) {
+        log(notPatched + "CustomActionData cannot be read" + ErrorText(readResult));
         return ERROR_SUCCESS;
+    }
     // A "|" inside a value (the user's choices can be set on a repair's
     // command line) shifts every later field, REINSTALLMODE included: no
     // field of such data is used.
     if (installDir.Malformed()) {
-        LogAction(installation,
-                  (std::string("Malformed CustomActionData (") +
-                   std::to_string(installDir.FieldCount()) + " fields, at most " +
-                   std::to_string(DeferredProperty::kLayoutFields) + "): " + executableName +
-                   " not patched (error " + std::to_string(ERROR_INVALID_DATA) + ")")
-                      .c_str());
+        log("Malformed CustomActionData (" + std::to_string(installDir.FieldCount()) +
+            " fields, at most " + std::to_string(DeferredProperty::kLayoutFields) + "): " +
+            executableName + " not patched (error " + std::to_string(ERROR_INVALID_DATA) + ")");
         return ERROR_SUCCESS;
     }
-    if (directory[0] == '\0')
+    if (directory[0] == '\0') {
+        // No field at all: nothing filled the data for this action.
+        log(notPatched + (installDir.FieldCount() == 0
+                              ? "CustomActionData is empty: is the type-51 action that sets it "
+                                "missing?"
+                              : "INSTALLDIR is empty in CustomActionData"));
         return ERROR_SUCCESS;
+    }
     // INSTALLDIR ends with its separator, as the engine forms directories.
+    // One without it is joined all the same, and the line says so.
     const std::size_t directoryLength = std::strlen(directory.get());
+    const std::string separatorNote =
+        directory[directoryLength - 1] == '\\'
+            ? std::string()
+            : "; INSTALLDIR \"" + std::string(directory.get()) + "\" does not end with \"\\\"";
     const std::size_t nameLength = std::strlen(executableName);
     std::unique_ptr<char[]> path(new char[directoryLength + nameLength + 1]);
     std::memcpy(path.get(), directory.get(), directoryLength);
     std::memcpy(path.get() + directoryLength, executableName, nameLength + 1);
 
     ExecutablePatcher patcher(installation, path.get());
-    if (PatchInfo* record = patcher.CollectPatchValues(layoutVersion)) {
-        ApplyLayoutCorrections(*record, layoutVersion);
-        patcher.WritePatch();
+    PatchInfo* record = patcher.CollectPatchValues(layoutVersion);
+    if (!record) {
+        log(std::string(path.get()) + " not patched: " + patcher.Why() + separatorNote);
+        return ERROR_SUCCESS;
     }
+    ApplyLayoutCorrections(*record, layoutVersion);
+    patcher.WritePatch();
+    const PatchWriteFailure& failure = patcher.WriteFailure();
+    if (failure.step == PatchWriteFailure::kNone)
+        log(std::string(path.get()) + " patched: " + WrittenValues(*record, patcher.ConverterId()) +
+            separatorNote);
+    else if (failure.step == PatchWriteFailure::kTimes)
+        log(std::string(path.get()) + " patched: " + WrittenValues(*record, patcher.ConverterId()) +
+            "; its times not set back" + ErrorText(failure.error) + separatorNote);
+    else
+        log(std::string(path.get()) + " not patched: " + WriteFailureText(failure) + separatorNote);
     return ERROR_SUCCESS;
 }
 

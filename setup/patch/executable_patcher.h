@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 namespace vantor {
 
@@ -36,6 +37,11 @@ class ExecutablePatcher {
 
     bool Maintenance() const { return maintenance != 0; }
     std::uint16_t ConverterId() const { return converterId; }
+    // Why CollectPatchValues gave no record, for the log: "no converter
+    // chosen (...)", "unknown converter id 7", ...
+    const std::string& Why() const { return why; }
+    // Where the last WritePatch stopped.
+    const PatchWriteFailure& WriteFailure() const { return writeFailure; }
 
   private:
     UINT ReadConverterId();
@@ -54,6 +60,8 @@ class ExecutablePatcher {
     PatchInfo record;
     int maintenance;
     std::uint16_t converterId = 0;
+    std::string why;
+    PatchWriteFailure writeFailure;
 };
 
 // What an application of the layout version needs changed in a collected
@@ -61,9 +69,10 @@ class ExecutablePatcher {
 void ApplyLayoutCorrections(PatchInfo& record, int layoutVersion);
 
 // The body of every patch action: patches INSTALLDIR + executableName.
-// Always 0: a patch that cannot be made never fails the installation.
-// Deferred data with more fields than its layout holds patches nothing and
-// says so in the log.
+// Always 0: a patch that cannot be made never fails the installation. Each
+// call logs one line: the values written, or why the application was left
+// as shipped. Deferred data with more fields than its layout holds patches
+// nothing.
 UINT ApplyPatchInfo(MSIHANDLE installation, LPCSTR executableName, int layoutVersion);
 
 } // namespace vantor

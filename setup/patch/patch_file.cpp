@@ -134,7 +134,13 @@ bool FindPatchRecord(HANDLE file, LONGLONG fileSize, LONGLONG from, LONGLONG* at
 
 namespace {
 
-bool OverwriteFirstRecord(LPCSTR path, const PatchInfo& record) {
+// The platform's code is taken at the failing call, before any handle closes.
+bool OverwriteFirstRecord(LPCSTR path, const PatchInfo& record, PatchWriteFailure* failure) {
+    const auto fail = [failure](PatchWriteFailure::Step step, DWORD error) {
+        failure->step = step;
+        failure->error = error;
+        return false;
+    };
     // Shared for reading and writing, as a stream open shares it: another
     // program's handle on the freshly installed file (a virus scanner's, an
     // indexer's) does not keep the record from being written.
@@ -142,31 +148,46 @@ bool OverwriteFirstRecord(LPCSTR path, const PatchInfo& record) {
                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file)
-        return false;
+        return fail(PatchWriteFailure::kOpen, GetLastError());
     LARGE_INTEGER size;
-    if (!GetFileSizeEx(file.get(), &size) || size.QuadPart <= 0)
-        return false;
+    if (!GetFileSizeEx(file.get(), &size))
+        return fail(PatchWriteFailure::kRead, GetLastError());
+    if (size.QuadPart <= 0)
+        return fail(PatchWriteFailure::kNoRecord, 0);
     LONGLONG at = 0;
-    if (!FindPatchRecord(file.get(), size.QuadPart, 0, &at))
-        return false;
+    // The search answers no for a file it cannot read as well: a code set
+    // meanwhile tells the two apart.
+    SetLastError(ERROR_SUCCESS);
+    if (!FindPatchRecord(file.get(), size.QuadPart, 0, &at)) {
+        const DWORD error = GetLastError();
+        return fail(error ? PatchWriteFailure::kRead : PatchWriteFailure::kNoRecord, error);
+    }
     LARGE_INTEGER position;
     position.QuadPart = at;
     if (!SetFilePointerEx(file.get(), position, nullptr, FILE_BEGIN))
-        return false;
+        return fail(PatchWriteFailure::kWrite, GetLastError());
     DWORD written = 0;
-    return WriteFile(file.get(), &record, DWORD(sizeof record), &written, nullptr) &&
-           written == sizeof record;
+    if (!WriteFile(file.get(), &record, DWORD(sizeof record), &written, nullptr))
+        return fail(PatchWriteFailure::kWrite, GetLastError());
+    if (written != sizeof record)
+        return fail(PatchWriteFailure::kWrite, ERROR_WRITE_FAULT);
+    return true;
 }
 
 } // namespace
 
-bool WritePatchRecord(LPCSTR path, const PatchInfo& record) {
+bool WritePatchRecord(LPCSTR path, const PatchInfo& record, PatchWriteFailure* failure) {
+    PatchWriteFailure outcome;
     // The creation time is read before the file changes: afterwards all three
     // times are set back to it, so the installed file looks untouched.
     const FILETIME created = ReadCreationTime(path);
-    if (!OverwriteFirstRecord(path, record))
-        return false;
-    return SetAllTimes(path, created);
+    if (OverwriteFirstRecord(path, record, &outcome) && !SetAllTimes(path, created)) {
+        outcome.step = PatchWriteFailure::kTimes;
+        outcome.error = GetLastError();
+    }
+    if (failure)
+        *failure = outcome;
+    return outcome.step == PatchWriteFailure::kNone;
 }
 
 } // namespace vantor

@@ -68,12 +68,27 @@ PatchInfo EmptyPatchInfo();
 bool FindPatchRecord(HANDLE file, LONGLONG fileSize, LONGLONG from, LONGLONG* at,
                      PatchInfo* found = nullptr);
 
+// Where writing a record stopped, and the platform's code for it.
+struct PatchWriteFailure {
+    enum Step {
+        kNone,     // written, times set back
+        kOpen,     // the file cannot be opened for writing (missing, in use, read-only)
+        kRead,     // the file cannot be read through
+        kNoRecord, // the file holds no whole record
+        kWrite,    // the record cannot be written; the file is as it was
+        kTimes,    // the record is written, but the times cannot be set back
+    };
+    Step step = kNone;
+    DWORD error = 0;
+};
+
 // Writes record over the first record in the file at path, then sets the
 // file's creation, last-access and last-write times to the creation time it
 // had before. True when the record was written and the times were set (or
 // left alone because the creation time could not be read). False when the
 // file cannot be opened, holds no whole record, or the write fails; the times
-// are not touched then. The file never grows.
-bool WritePatchRecord(LPCSTR path, const PatchInfo& record);
+// are not touched then. The file never grows. failure, when given, tells
+// where a false answer comes from.
+bool WritePatchRecord(LPCSTR path, const PatchInfo& record, PatchWriteFailure* failure = nullptr);
 
 } // namespace vantor

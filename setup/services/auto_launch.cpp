@@ -2,7 +2,10 @@
 // only starts it once installation is done.
 #include "common/action_boundary.h"
 #include "common/handles.h"
+#include "common/property.h"
 #include "setup/exports.h"
+
+#include <string>
 
 using namespace vantor;
 
@@ -10,22 +13,42 @@ namespace {
 
 constexpr char kAutoLaunchService[] = "Vantor Auto Launch Service";
 
-UINT StartAutoLaunchService(MSIHANDLE) {
+UINT StartAutoLaunchService(MSIHANDLE installation) {
+    const auto notStarted = [installation](const char* why, DWORD error) {
+        LogAction(installation, (std::string(kAutoLaunchService) + " not started: " + why +
+                                 " (error " + std::to_string(error) + ")")
+                                    .c_str());
+        return ERROR_INSTALL_FAILURE;
+    };
     ScHandle service;
+    DWORD openError = ERROR_SUCCESS;
+    const char* openWhat = nullptr;
     {
         ScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE));
-        if (manager)
+        if (!manager) {
+            openError = GetLastError();
+            openWhat = "the service control manager cannot be opened";
+        } else {
             service.reset(OpenServiceA(manager.get(), kAutoLaunchService, SERVICE_ALL_ACCESS));
+            if (!service) {
+                openError = GetLastError();
+                openWhat = openError == ERROR_SERVICE_DOES_NOT_EXIST
+                               ? "it is not installed: is the package's ServiceInstall row "
+                                 "missing?"
+                               : "the service cannot be opened";
+            }
+        }
     } // the manager is not needed beyond the open
     if (!service)
-        return ERROR_INSTALL_FAILURE;
+        return notStarted(openWhat, openError);
     // No wait for it to run: starting it is all that is asked. One that runs
     // already (a repair) is what the action is for.
     const bool started = StartServiceA(service.get(), 0, nullptr) != FALSE;
     const DWORD refusal = started ? ERROR_SUCCESS : GetLastError();
     service.reset();
-    return started || refusal == ERROR_SERVICE_ALREADY_RUNNING ? ERROR_SUCCESS
-                                                               : ERROR_INSTALL_FAILURE;
+    if (started || refusal == ERROR_SERVICE_ALREADY_RUNNING)
+        return ERROR_SUCCESS;
+    return notStarted("the start request was refused", refusal);
 }
 
 } // namespace

@@ -4,9 +4,11 @@
 #include "setup/services/legacy_driver.h"
 
 #include "common/action_boundary.h"
+#include "common/property.h"
 #include "setup/exports.h"
 
 #include <cstring>
+#include <string>
 
 namespace vantor {
 
@@ -46,9 +48,16 @@ constexpr DWORD kStopLimit = 10000;
 
 } // namespace
 
+void LegacyDriverInstall::Failed(const char* what, DWORD error) {
+    why_ = std::string(what) + " (error " + std::to_string(error) + ")";
+}
+
 bool LegacyDriverInstall::OpenManager() {
-    if (!scmHandle_)
+    if (!scmHandle_) {
         scmHandle_.reset(OpenSCManagerA("", "ServicesActive", SC_MANAGER_ALL_ACCESS));
+        if (!scmHandle_)
+            Failed("the service control manager cannot be opened", GetLastError());
+    }
     return scmHandle_.valid();
 }
 
@@ -73,11 +82,14 @@ SC_HANDLE LegacyDriverInstall::OpenOrCreateService() {
 
 bool LegacyDriverInstall::CreateDriverService() {
     AddEventLogSource();
-    if (OpenManager())
+    if (OpenManager()) {
         serviceHandle_.reset(CreateServiceA(scmHandle_.get(), serviceName_, displayName_,
                                             SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
                                             SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, imagePath_,
                                             nullptr, nullptr, nullptr, nullptr, nullptr));
+        if (!serviceHandle_)
+            Failed("the service can be neither opened nor created", GetLastError());
+    }
     return serviceHandle_.valid();
 }
 
@@ -113,8 +125,11 @@ bool LegacyDriverInstall::StartDriver() {
     // A refused start may still find the service running: a driver that
     // already runs is installed.
     const bool accepted = StartServiceA(service, 0, nullptr) != FALSE;
-    if (!Query(service))
+    const DWORD refusal = accepted ? ERROR_SUCCESS : GetLastError();
+    if (!Query(service)) {
+        Failed("its status cannot be read", GetLastError());
         return false;
+    }
     if (accepted) {
         DWORD lastProgress = GetTickCount();
         DWORD lastCheckPoint = status_.dwCheckPoint;
@@ -125,8 +140,10 @@ bool LegacyDriverInstall::StartDriver() {
             else if (wait > kLongestStartPoll)
                 wait = kLongestStartPoll;
             Sleep(wait);
-            if (!Query(service))
+            if (!Query(service)) {
+                Failed("its status cannot be read", GetLastError());
                 return false;
+            }
             if (status_.dwCheckPoint > lastCheckPoint) {
                 lastProgress = GetTickCount();
                 lastCheckPoint = status_.dwCheckPoint;
@@ -135,7 +152,14 @@ bool LegacyDriverInstall::StartDriver() {
             }
         }
     }
-    return status_.dwCurrentState == SERVICE_RUNNING;
+    if (status_.dwCurrentState == SERVICE_RUNNING)
+        return true;
+    if (!accepted)
+        Failed("the start request was refused", refusal);
+    else
+        why_ = "it is not running after the start request (state " +
+               std::to_string(status_.dwCurrentState) + ")";
+    return false;
 }
 
 bool LegacyDriverInstall::StopDriver() {
@@ -182,6 +206,8 @@ bool LegacyDriverInstall::DeleteDriverService() {
     if (!Query(service) || status_.dwCurrentState != SERVICE_STOPPED)
         StopDriver();
     const bool deleted = DeleteService(service) != FALSE;
+    if (!deleted)
+        Failed("the service cannot be deleted", GetLastError());
     serviceHandle_.reset();
     return deleted;
 }
@@ -200,13 +226,20 @@ using namespace vantor;
 
 namespace {
 
-UINT RunDriverOperation(MSIHANDLE, std::unique_ptr<LegacyDriverInstall> (*make)(),
-                        bool (LegacyDriverInstall::*operation)()) {
+// doing: "installed" or "removed", for the line that says why it was not.
+UINT RunDriverOperation(MSIHANDLE installation, std::unique_ptr<LegacyDriverInstall> (*make)(),
+                        bool (LegacyDriverInstall::*operation)(), const char* doing) {
     std::unique_ptr<LegacyDriverInstall> driver = make();
     if (!driver)
         return ERROR_INSTALL_FAILURE;
     const bool done = (driver.get()->*operation)();
+    const std::string line = done ? std::string()
+                                  : std::string(driver->DisplayName()) + " (" +
+                                        driver->ServiceName() + ") not " + doing + ": " +
+                                        driver->Why();
     driver.reset(); // closes the handles before the engine hears the outcome
+    if (!done)
+        LogAction(installation, line.c_str());
     return done ? ERROR_SUCCESS : ERROR_INSTALL_FAILURE;
 }
 
@@ -214,20 +247,20 @@ UINT RunDriverOperation(MSIHANDLE, std::unique_ptr<LegacyDriverInstall> (*make)(
 
 extern "C" UINT WINAPI InstallKappaSys(MSIHANDLE installation) {
     return RunAction(installation, __func__, ERROR_INSTALL_FAILURE, RunDriverOperation,
-                     MakeKappaDriver, &LegacyDriverInstall::Install);
+                     MakeKappaDriver, &LegacyDriverInstall::Install, "installed");
 }
 
 extern "C" UINT WINAPI UninstallKappaSys(MSIHANDLE installation) {
     return RunAction(installation, __func__, ERROR_INSTALL_FAILURE, RunDriverOperation,
-                     MakeKappaDriver, &LegacyDriverInstall::Uninstall);
+                     MakeKappaDriver, &LegacyDriverInstall::Uninstall, "removed");
 }
 
 extern "C" UINT WINAPI InstallVantorSys(MSIHANDLE installation) {
     return RunAction(installation, __func__, ERROR_INSTALL_FAILURE, RunDriverOperation,
-                     MakeVantorDriver, &LegacyDriverInstall::Install);
+                     MakeVantorDriver, &LegacyDriverInstall::Install, "installed");
 }
 
 extern "C" UINT WINAPI UninstallVantorSys(MSIHANDLE installation) {
     return RunAction(installation, __func__, ERROR_INSTALL_FAILURE, RunDriverOperation,
-                     MakeVantorDriver, &LegacyDriverInstall::Uninstall);
+                     MakeVantorDriver, &LegacyDriverInstall::Uninstall, "removed");
 }

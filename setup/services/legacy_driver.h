@@ -6,6 +6,7 @@
 #include "platform/platform.h"
 
 #include <memory>
+#include <string>
 
 namespace vantor {
 
@@ -20,6 +21,12 @@ class LegacyDriverInstall {
     bool Install() { return StartDriver(); }
     // True when the platform accepted the deletion.
     bool Uninstall() { return DeleteDriverService(); }
+
+    // Why the last operation answered no, with the platform's code, for the
+    // log: "the start request was refused (error 1058)".
+    const std::string& Why() const { return why_; }
+    LPCSTR ServiceName() const { return serviceName_; }
+    LPCSTR DisplayName() const { return displayName_; }
 
   private:
     enum class StopWait { Stopped, GaveUp, LeftPending };
@@ -36,6 +43,7 @@ class LegacyDriverInstall {
     void RemoveEventLogSource();
     bool OpenManager();
     bool Query(SC_HANDLE service);
+    void Failed(const char* what, DWORD error);
 
     LPCSTR imagePath_;
     LPCSTR serviceName_;
@@ -44,6 +52,7 @@ class LegacyDriverInstall {
     ScHandle serviceHandle_;
     ScHandle scmHandle_;
     SERVICE_STATUS status_{};
+    std::string why_;
 };
 
 std::unique_ptr<LegacyDriverInstall> MakeKappaDriver();
