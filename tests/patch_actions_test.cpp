@@ -401,6 +401,7 @@ TEST_F(PatchActionTest, UnpatchedSaysWhy) {
     const Choices base = Default();
     const std::string dir = base.installDir;
     const std::string app = dir + "rondo32.exe not patched: ";
+    const std::string app0 = "rondo32.exe not patched: ";
     const auto with = [&base](std::function<void(Choices&)> choose) {
         Choices c = base;
         choose(c);
@@ -464,6 +465,20 @@ TEST_F(PatchActionTest, UnpatchedSaysWhy) {
         {"application cannot be read", base.Data(),
          [] { host::FailCall("ReadFile", 1, ERROR_READ_FAULT); },
          app + "the file cannot be read (error 30)"},
+        {"INSTALLDIR on a share", with([](Choices& c) { c.installDir = "\\\\host\\share\\"; }),
+         [] {}, app0 + "INSTALLDIR is not a local absolute folder: \\\\host\\share\\ (error 13)"},
+        {"INSTALLDIR relative", with([](Choices& c) { c.installDir = "apps\\"; }), [] {},
+         app0 + "INSTALLDIR is not a local absolute folder: apps\\ (error 13)"},
+        {"application is a link", base.Data(),
+         [this] {
+             host::WriteHostFile(Path("victim.exe"), shipped);
+             ::remove(Path("rondo32.exe").c_str());
+             host::PlantLink(Path("rondo32.exe"), Path("victim.exe"));
+         },
+         app + "it is a symbolic link or junction (error 13)"},
+        {"application has a second name", base.Data(),
+         [this] { host::PlantHardLink(Path("victim.exe"), Path("rondo32.exe")); },
+         app + "it has 2 hard links (error 13)"},
         {"record cannot be written", base.Data(),
          [] { host::FailCall("WriteFile", 1, ERROR_DISK_FULL); },
          app + "the record cannot be written (error 112)"},
@@ -484,6 +499,9 @@ TEST_F(PatchActionTest, UnpatchedSaysWhy) {
         EXPECT_TRUE(host::ReadHostFile(Path("rondo32.exe")) == before) << "contents changed";
         EXPECT_EQ(host::LastWriteTime(Path("rondo32.exe")), lastWrite);
         EXPECT_EQ(host::OpenHandles(), 0);
+        if (host::IsLink(Path("rondo32.exe")))
+            ::remove(Path("rondo32.exe").c_str());
+        ::remove(Path("victim.exe").c_str());
     }
 }
 

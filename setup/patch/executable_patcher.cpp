@@ -1,5 +1,6 @@
 #include "setup/patch/executable_patcher.h"
 
+#include "common/paths.h"
 #include "common/property.h"
 #include "common/text.h"
 #include "setup/catalogue/catalogue.h"
@@ -300,6 +301,14 @@ UINT ApplyPatchInfo(MSIHANDLE installation, LPCSTR executableName, int layoutVer
                               : "INSTALLDIR is empty in CustomActionData"));
         return ERROR_SUCCESS;
     }
+    // The actions write as LocalSystem, and INSTALLDIR may come from whoever
+    // starts a repair: only a folder of this machine's own disks is taken,
+    // never a share, a device path or a folder relative to the current one.
+    if (!IsDriveAbsolute(directory.get())) {
+        log(notPatched + "INSTALLDIR is not a local absolute folder: " + directory.get() +
+            ErrorText(ERROR_INVALID_DATA));
+        return ERROR_SUCCESS;
+    }
     // INSTALLDIR ends with its separator, as the engine forms directories.
     // One without it is joined all the same, and the line says so.
     const std::size_t directoryLength = std::strlen(directory.get());
@@ -311,6 +320,17 @@ UINT ApplyPatchInfo(MSIHANDLE installation, LPCSTR executableName, int layoutVer
     std::unique_ptr<char[]> path(new char[directoryLength + nameLength + 1]);
     std::memcpy(path.get(), directory.get(), directoryLength);
     std::memcpy(path.get() + directoryLength, executableName, nameLength + 1);
+
+    // Nothing is written through a link planted at the application's name.
+    const LinkCheck links = CheckLinks(path.get());
+    if (links.kind == LinkCheck::kReparsePoint || links.kind == LinkCheck::kHardLinked) {
+        log(std::string(path.get()) + " not patched: " +
+            (links.kind == LinkCheck::kReparsePoint
+                 ? std::string("it is a symbolic link or junction")
+                 : "it has " + std::to_string(links.links) + " hard links") +
+            ErrorText(ERROR_INVALID_DATA) + separatorNote);
+        return ERROR_SUCCESS;
+    }
 
     ExecutablePatcher patcher(installation, path.get());
     PatchInfo* record = patcher.CollectPatchValues(layoutVersion);
