@@ -5,6 +5,9 @@
 DEMO_CODE='{5A0E2D61-7C3B-4F4B-9D2E-1B6A7C8D9E01}'
 COMPANION_CODE='{5A0E2D61-7C3B-4F4B-9D2E-1B6A7C8D9E11}'
 COMPANY_KEY='SOFTWARE\Vantor Technology'
+# The demo's auto-launch service (the fixture service program) and its file.
+AUTO_LAUNCH_SERVICE='Vantor Auto Launch Service'
+AUTO_LAUNCH_IMAGE=VantorAutoLaunch.exe
 
 package_path() { echo "$ROOT/build/$1/e2e/$2.msi"; } # arch name
 

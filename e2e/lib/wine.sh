@@ -91,6 +91,45 @@ wine_capture() {
     return $rc
 }
 
+# wine_image_running IMAGE: whether a live process of this prefix runs the
+# executable IMAGE (its file name). Wine lists no processes (tasklist prints
+# nothing): the Linux processes that carry this WINEPREFIX are asked; one that
+# has exited (a zombie) has no environment left and does not count.
+wine_image_running() {
+    local pid
+    for pid in $(pgrep -f -- "$1"); do
+        tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && return 0
+    done
+    return 1
+}
+
+# wine_service_gone NAME IMAGE [SECONDS]: waits, polling, until the prefix's
+# service manager no longer knows the service NAME and no process runs its
+# executable IMAGE; fails when either still holds after SECONDS (10).
+# A removal by msiexec returns before that: Wine's StopServices asks the
+# service to stop without waiting for its process to end, and DeleteService
+# only marks the service, which stays (sc query shows it stopped) until the
+# last handle on it closes, the exiting process's own among them. An
+# installation in that time creates no service (CreateService answers 1072,
+# and InstallServices still reports success): its start action starts the
+# marked one, which vanishes at its next stop, or, should that one go in the
+# meantime, finds none and fails the installation.
+# ("Gone" counts when a second look agrees: reg.exe answers "not found" now
+# and then on a busy machine, and sc.exe is given the same doubt.)
+wine_service_gone() {
+    local deadline=$((SECONDS + ${3:-10})) seen=0
+    while [ "$seen" -lt 2 ]; do
+        if wine_capture sc query "$1" >/dev/null || wine_image_running "$2"; then
+            seen=0
+            [ "$SECONDS" -lt "$deadline" ] || return 1
+            sleep 0.2
+        else
+            seen=$((seen + 1))
+        fi
+    done
+    return 0
+}
+
 # can_run_bitness ARCH: 0 when this machine runs Windows code of that
 # bitness in the current prefix; 1 (with the reason printed) when the machine
 # cannot execute such code at all, which makes a tier skip; 2 (with what was

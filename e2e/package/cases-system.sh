@@ -4,7 +4,7 @@
 # which records its command lines in dpinst.log and exits with the code
 # written to dpinst-exit.txt beside it (0 without one).
 
-SERVICE='Vantor Auto Launch Service'
+SERVICE=$AUTO_LAUNCH_SERVICE
 
 # The demo product's install folder, as Unix path and as the actions see it.
 system_dir() { dirname "$(installed_file "$ARCH" "Vantor Demo")"; }
@@ -36,7 +36,32 @@ system_service_state() {
     out=$(wine_capture sc query "$SERVICE") || { echo "(none)"; return; }
     sed -n 's/^ *STATE *: *\([0-9]*\).*/\1/p' <<<"$out"
 }
+# What the service manager says of the service, and whether its process
+# runs, on one line.
+system_service_report() {
+    local out rc running=no
+    out=$(wine_capture sc query "$SERVICE")
+    rc=$?
+    wine_image_running "$AUTO_LAUNCH_IMAGE" && running=yes
+    echo "sc query answered $rc$(tr -s ' \n' ' ' <<<" $out")process running: $running"
+}
+# system_service_removed WHEN: the service and its process are gone, within
+# the time Wine takes for it after msiexec's removal returned (lib/wine.sh).
+system_service_removed() {
+    wine_service_gone "$SERVICE" "$AUTO_LAUNCH_IMAGE" ||
+        fail "service $1: still there 10 s later: $(system_service_report)"
+}
 system_service_key() { key_exists "$ARCH" "SYSTEM\\CurrentControlSet\\Services\\$SERVICE"; }
+
+# system_install STEP PACKAGE [PROPERTIES...]: the installation a case starts
+# from. When it fails, the case fails here, naming the log and what the
+# service manager holds; the checks after it would only echo the failure.
+system_install() {
+    install "$@"
+    [ "$RC" = 0 ] && return 0
+    fail "the opening install answered $RC (log: $(basename "$LOG")); $(system_service_report)"
+    return 1
+}
 
 # system_variant NAME SQL: a copy of demo.msi changed by msibuild (the same
 # product), for what neither the command line nor the demo's build can vary.
@@ -111,7 +136,7 @@ case_system_unknown_language_installs_with_the_file_as_shipped() {
 
 case_system_repair_finds_the_service_running() {
     system_clean
-    install install "$DEMO" $CHOICES
+    system_install install "$DEMO" $CHOICES || return
     expect_eq "service state after install" 4 "$(system_service_state)"
     msi repair-system /i "$DEMO" REINSTALL=ALL REINSTALLMODE=vomus
     expect_eq "msiexec repair" 0 "$RC"
@@ -124,7 +149,7 @@ case_system_uninstall_removes_the_driver_packages_and_the_service() {
     local dir
     dir=$(system_windir)
     system_clean
-    install install "$DEMO" $CHOICES
+    system_install install "$DEMO" $CHOICES || return
     uninstall uninstall-system "$DEMO"
     expect_eq "msiexec uninstall" 0 "$RC"
     expect_eq "WinUsbUninstall" 1 "$(action_result "$LOG" WinUsbUninstall)"
@@ -140,7 +165,7 @@ VantorCustomAction: DPInst.exe return code: 0x0" "$(action_log_lines "$LOG")"
     expect_eq "dpinst.exe command lines" "${dir}System\\dpinst.exe /SA /A /D /SW
 ${dir}System\\dpinst.exe /u  vantorwinusb.inf
 ${dir}System\\dpinst.exe /u  vantorpp.inf" "$(system_recorded)"
-    expect_eq "service after uninstall" "(none)" "$(system_service_state)"
+    system_service_removed "after uninstall"
     system_service_key && fail "the service's registry key is still there"
     [ -e "$(system_dir)/System/dpinst.exe" ] && fail "dpinst.exe is still there"
     [ -e "$(system_dir)/VantorDemo.exe.config" ] && fail "the configuration file is still there"
@@ -159,7 +184,7 @@ case_system_restart_request_fails_a_checked_install() {
     expect_in "action log" '^VantorCustomAction: DPInst.exe return code: 0x40000001$' \
         "$(action_log_lines "$LOG")"
     expect_not_in "action log" 'Appling language' "$(action_log_lines "$LOG")"
-    expect_eq "service after the rollback" "(none)" "$(system_service_state)"
+    system_service_removed "after the rollback"
     [ -e "$(system_dir)/VantorDemo.exe.config" ] && fail "the configuration file is still there"
     system_clean
 }
@@ -181,7 +206,7 @@ case_system_restart_request_with_continue_actions() {
     expect_eq "msiexec uninstall" 0 "$RC"
     expect_eq "restart requests logged" 2 \
         "$(action_log_lines "$LOG" | grep -c '^VantorCustomAction: DPInst.exe return code: 0x40000001$')"
-    expect_eq "service after uninstall" "(none)" "$(system_service_state)"
+    system_service_removed "after uninstall"
     system_clean
 }
 
@@ -189,7 +214,7 @@ case_system_restart_request_with_continue_actions() {
 # stays as it was.
 case_system_failed_driver_removal_keeps_the_product() {
     system_clean
-    install install "$DEMO" $CHOICES
+    system_install install "$DEMO" $CHOICES || return
     system_exit 0x80000000
     msi uninstall-refused-driver /x "$DEMO"
     expect_eq "msiexec uninstall" 1603 "$RC"

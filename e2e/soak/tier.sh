@@ -47,6 +47,10 @@ step() { # name expected-rc msiexec-arguments...
 # Nothing of ours may stay once every product is gone.
 expect_nothing_left() { # when
     local key leftovers
+    # The service goes some time after msiexec's removal has returned
+    # (lib/wine.sh); the next cycle's installation must not find it.
+    wine_service_gone "$AUTO_LAUNCH_SERVICE" "$AUTO_LAUNCH_IMAGE" ||
+        fail "$1: the service \"$AUTO_LAUNCH_SERVICE\" or its process is still there 10 s after the removal"
     for key in "${OUR_KEYS[@]}"; do
         key_exists "$ARCH" "$key" && fail "$1: HKLM\\$key is still there"
     done
