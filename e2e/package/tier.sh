@@ -46,7 +46,8 @@ registered_products() {
     local key='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall' out
     out=$(wine_capture reg query "$key" /reg:$VIEW) ||
         { sleep 1; out=$(wine_capture reg query "$key" /reg:$VIEW); } || return 1
-    grep -o "$FAMILY_CODE[0-9A-F]*}" <<<"$out" | sort -u
+    # The example product (cases-example.sh) has a code of its own.
+    { grep -o "$FAMILY_CODE[0-9A-F]*}" <<<"$out"; grep -oF "${EXAMPLE_CODE:-no example}" <<<"$out"; } | sort -u
     return 0
 }
 
