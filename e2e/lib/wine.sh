@@ -150,11 +150,24 @@ can_run_bitness() {
 # msiexec_rc LOG ARGS...: runs msiexec ARGS with a verbose log at LOG and
 # prints msiexec's true exit code. (Wine's own exit status keeps only the low
 # 8 bits, 1603 becoming 67; cmd's ERRORLEVEL holds all of it.)
+# An installation that has not ended after MSIEXEC_LIMIT seconds (600 unless
+# set) is stopped with the prefix's whole server and answers "timeout": a hung
+# engine fails its case and the tier goes on, instead of holding the run.
 msiexec_rc() {
     local log=$1 out rc
     shift
-    out=$(wine_capture cmd /c "msiexec $* /l*v $(winpath "$log") & call echo vantor-rc=%^ERRORLEVEL%")
-    rc=$(sed -n 's/.*vantor-rc=\([0-9-]*\).*/\1/p' <<<"$out" | tail -1)
+    out=$(mktemp)
+    timeout --kill-after=10 "${MSIEXEC_LIMIT:-600}" "$WINE" cmd /c \
+        "msiexec $* /l*v $(winpath "$log") & call echo vantor-rc=%^ERRORLEVEL%" </dev/null >"$out" 2>&1
+    rc=$?
+    if [ $rc = 124 ] || [ $rc = 137 ]; then
+        "$WINESERVER" -k </dev/null >/dev/null 2>&1
+        rm -f "$out"
+        echo timeout
+        return 0
+    fi
+    rc=$(tr -d '\r' <"$out" | sed -n 's/.*vantor-rc=\([0-9-]*\).*/\1/p' | tail -1)
+    rm -f "$out"
     echo "${rc:-none}"
 }
 
