@@ -14,8 +14,6 @@
 set -uo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
-export CMAKE_C_COMPILER_LAUNCHER=${CMAKE_C_COMPILER_LAUNCHER:-ccache}
-export CMAKE_CXX_COMPILER_LAUNCHER=${CMAKE_CXX_COMPILER_LAUNCHER:-ccache}
 
 passed=0
 failed=0
