@@ -94,11 +94,13 @@ wine_capture() {
 # wine_image_running IMAGE: whether a live process of this prefix runs the
 # executable IMAGE (its file name). Wine lists no processes (tasklist prints
 # nothing): the Linux processes that carry this WINEPREFIX are asked; one that
-# has exited (a zombie) has no environment left and does not count.
+# has exited (a zombie) has no environment left and does not count, nor does
+# one gone between the listing and the look (silently: stderr is closed
+# before its environment is opened).
 wine_image_running() {
     local pid
     for pid in $(pgrep -f -- "$1"); do
-        tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && return 0
+        tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ" | grep -qxF "WINEPREFIX=$WINEPREFIX" && return 0
     done
     return 1
 }

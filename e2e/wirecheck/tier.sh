@@ -1,11 +1,17 @@
-# The wiring checker (dist/<arch>/vantor-wirecheck.exe) under Wine. A package
-# wired as the includes intend (good.wxs, finished as below) passes clean;
-# each miswiring, made from it with msibuild, is flagged with exactly its own
-# check, naming the row at fault; a file that is no package answers 2. The
-# finishing step (package/finish-msi) is tested here too: what it changes on
-# good.msi, and that a second run changes nothing.
-# Every case runs with the checker of each bitness (x86 skipped where this
-# machine cannot execute 32-bit code).
+# The wiring checker, both builds: the Linux one (build/host/tools/wirecheck/
+# vantor-wirecheck, on libmsi) natively and the Windows one
+# (dist/<arch>/vantor-wirecheck.exe, on msi.dll) under Wine, on every case;
+# the two must print the same findings and answer the same exit status. A
+# package wired as the includes intend (good.wxs, finished as below) passes
+# clean; each miswiring, made from it with msibuild, is flagged with exactly
+# its own check, naming the row at fault; a file that is no package answers
+# 2. The database interface under both checkers passes the same cases
+# (tools/wirecheck/database_test.cpp). The finishing step (package/finish-msi)
+# is tested here too: what it changes on good.msi, and that a second run
+# changes nothing.
+# Every case runs with the Windows checker of each bitness, on a package
+# built with that bitness's DLLs (x86 skipped where this machine cannot
+# execute 32-bit code).
 # Usage: tier.sh [ARCH...] (default x64 x86). Last line: "wirecheck: N passed, N failed".
 set -uo pipefail
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
@@ -64,16 +70,29 @@ finish_msi() {
     RC=$?
 }
 
-# wirecheck PACKAGE: runs the checker; sets RC, OUT (its findings) and ERR.
+# wirecheck [PACKAGE]: runs the Linux checker and the Windows one on the
+# package; sets RC and OUT (the findings) that both gave, and ERR and
+# LINUX_ERR (what each said on stderr). Where the two differ in their lines
+# or their exit status, the case fails.
 wirecheck() {
-    "$WINE" "$CHECKER" "$@" </dev/null >"$WORK/out" 2>"$WORK/err"
+    local args=() linux_rc linux_out
+    [ $# -gt 0 ] && args=("$(winpath "$1")")
+    "$LINUX_CHECKER" "$@" </dev/null >"$WORK/linux.out" 2>"$WORK/linux.err"
+    linux_rc=$?
+    "$WINE" "$CHECKER" "${args[@]}" </dev/null >"$WORK/out" 2>"$WORK/err"
     RC=$?
     OUT=$(tr -d '\r' <"$WORK/out")
     ERR=$(tr -d '\r' <"$WORK/err")
+    linux_out=$(cat "$WORK/linux.out")
+    LINUX_ERR=$(cat "$WORK/linux.err")
+    if [ "$linux_rc" != "$RC" ] || [ "$linux_out" != "$OUT" ]; then
+        fail "the checkers disagree (Linux exit $linux_rc, Windows exit $RC; < Linux, > Windows):" \
+            "$(diff <(echo "$linux_out") <(echo "$OUT"))"
+    fi
 }
 
 case_good_package_is_clean() {
-    wirecheck "$(winpath "$GOOD")"
+    wirecheck "$GOOD"
     expect_eq "exit status" 0 "$RC"
     expect_eq "findings" "" "$OUT"
 }
@@ -91,7 +110,7 @@ miswired() {
     package=$WORK/$name.msi
     cp "$GOOD" "$package"
     sql "$package" "${list[@]}" || return
-    wirecheck "$(winpath "$package")"
+    wirecheck "$package"
     local lines found
     lines=$(grep -c . <<<"$OUT")
     found=$(sed -n 's/^\([a-z]*\): .*/\1/p' <<<"$OUT" | tr '\n' ' ')
@@ -165,13 +184,30 @@ case_what_is_no_package_answers_2() {
         fail "msibuild cannot make a database without tables of a package"
     local file
     for file in "$HERE/payload.txt" "$WORK/does-not-exist.msi" "$nothing"; do
-        wirecheck "$(winpath "$file")"
+        wirecheck "$file"
         expect_eq "exit status for $(basename "$file")" 2 "$RC"
         expect_eq "findings for $(basename "$file")" "" "$OUT"
         expect_in "reason for $(basename "$file")" "vantor-wirecheck: .*$(basename "$file"): " "$ERR"
+        expect_in "Linux reason for $(basename "$file")" "vantor-wirecheck: .*$(basename "$file"): " \
+            "$LINUX_ERR"
     done
     wirecheck
     expect_eq "exit status without a package" 2 "$RC"
+}
+
+# The database under each checker (libmsi, msi.dll of this bitness) passes
+# the interface's cases, each in a scratch folder of its own.
+case_database_interface_holds_on_both() {
+    local folder out rc
+    for folder in "$WORK/database-linux" "$WORK/database-windows"; do
+        rm -rf "$folder" && mkdir -p "$folder"
+    done
+    out=$("$LINUX_DATABASE_TEST" "$WORK/database-linux" 2>&1)
+    rc=$?
+    [ $rc = 0 ] || fail "Linux (libmsi), exit $rc: $out"
+    out=$(wine_capture "$DATABASE_TEST" "$(winpath "$WORK/database-windows")")
+    rc=$?
+    [ $rc = 0 ] || fail "Windows (msi.dll), exit $rc: $out"
 }
 
 # run_arch ARCH: builds and finishes good.msi with that bitness's DLLs and
@@ -180,6 +216,7 @@ run_arch() {
     ARCH=$1
     WORK=$ROOT/build/wirecheck-$ARCH
     CHECKER=$ROOT/dist/$ARCH/vantor-wirecheck.exe
+    DATABASE_TEST=$ROOT/build/$ARCH/tools/wirecheck/test/wirecheck-database-test.exe
     GOOD=$WORK/good.msi
     local cases case file
     cases=$(declare -F | sed -n 's/^declare -f \(case_.*\)/\1/p')
@@ -188,7 +225,8 @@ run_arch() {
         SKIPPED_WHY="x86: this machine cannot execute 32-bit code"
         return
     fi
-    for file in "$CHECKER" "$ROOT/dist/$ARCH/VantorSetup.dll" "$ROOT/dist/$ARCH/VantorDrivers.dll"; do
+    for file in "$CHECKER" "$DATABASE_TEST" "$LINUX_CHECKER" "$LINUX_DATABASE_TEST" \
+        "$ROOT/dist/$ARCH/VantorSetup.dll" "$ROOT/dist/$ARCH/VantorDrivers.dll"; do
         [ -f "$file" ] || { lost "missing $file (run ./run build)"; return; }
     done
     rm -rf "$WORK" && mkdir -p "$WORK"
@@ -216,6 +254,8 @@ lost() {
     CASES_FAILED=$((CASES_FAILED + 1))
 }
 
+LINUX_CHECKER=$ROOT/build/host/tools/wirecheck/vantor-wirecheck
+LINUX_DATABASE_TEST=$ROOT/build/host/tools/wirecheck/test/wirecheck-database-test
 SKIPPED_WHY=
 reason=$(wine_usable) || give_up "$TIER" "$reason"
 trap wine_stop EXIT

@@ -1,140 +1,96 @@
 #include "package_reader.h"
 
-#include "common/handles.h"
-#include "platform/platform.h"
-
-#include <functional>
-
 namespace wirecheck {
 namespace {
 
-using vantor::MsiHandle;
-
-bool HasTable(MSIHANDLE database, const char* table) {
-    return MsiDatabaseIsTablePersistentA(database, table) == MSICONDITION_TRUE;
-}
-
-// A string field by the two-call rule: the length first, then the text.
-std::string Text(MSIHANDLE record, UINT field) {
-    char empty[1] = "";
-    DWORD size = 0;
-    UINT result = MsiRecordGetStringA(record, field, empty, &size);
-    if (result != ERROR_MORE_DATA && result != ERROR_SUCCESS)
-        return "";
-    std::string text(size + 1, '\0');
-    size = static_cast<DWORD>(text.size());
-    if (MsiRecordGetStringA(record, field, &text[0], &size) != ERROR_SUCCESS)
-        return "";
-    text.resize(size);
-    return text;
-}
-
-std::vector<unsigned char> Stream(MSIHANDLE record, UINT field) {
-    std::vector<unsigned char> bytes;
-    char chunk[64 * 1024];
-    for (;;) {
-        DWORD size = sizeof chunk;
-        if (MsiRecordReadStream(record, field, chunk, &size) != ERROR_SUCCESS || size == 0)
-            return bytes;
-        bytes.insert(bytes.end(), chunk, chunk + size);
-    }
-}
-
 // Runs a query on a table the package has and hands each row on. A missing
 // table has no rows; a query the engine refuses is a reason to give up.
-bool EachRow(MSIHANDLE database, const char* table, const char* query,
-             const std::function<void(MSIHANDLE)>& row, std::string* problem) {
-    if (!HasTable(database, table))
+bool EachRow(Database& database, const char* table, const std::string& query,
+             const std::function<void(const Row&)>& row, std::string* problem) {
+    if (!database.HasTable(table))
         return true;
-    MsiHandle view;
-    UINT result = MsiDatabaseOpenViewA(database, query, view.put());
-    if (result == ERROR_SUCCESS)
-        result = MsiViewExecute(view.get(), 0);
-    if (result != ERROR_SUCCESS) {
-        *problem = std::string("cannot read the ") + table + " table (error " +
-                   std::to_string(result) + ")";
-        return false;
-    }
-    for (;;) {
-        MsiHandle record;
-        result = MsiViewFetch(view.get(), record.put());
-        if (result == ERROR_NO_MORE_ITEMS)
-            return true;
-        if (result != ERROR_SUCCESS) {
-            *problem = std::string("cannot read the ") + table + " table (error " +
-                       std::to_string(result) + ")";
-            return false;
-        }
-        row(record.get());
-    }
+    std::string reason;
+    if (database.Select(query, {}, row, &reason))
+        return true;
+    *problem = std::string("cannot read the ") + table + " table (" + reason + ")";
+    return false;
 }
 
-bool ReadSequence(MSIHANDLE database, const char* table, Sequence* sequence, std::string* problem) {
-    std::string query = std::string("SELECT `Action`, `Sequence` FROM `") + table + "`";
+bool ReadSequence(Database& database, const char* table, Sequence* sequence, std::string* problem) {
     return EachRow(
-        database, table, query.c_str(),
-        [&](MSIHANDLE record) {
-            int number = MsiRecordGetInteger(record, 2);
-            if (number != static_cast<int>(MSI_NULL_INTEGER))
-                (*sequence)[Text(record, 1)] = number;
+        database, table, std::string("SELECT `Action`, `Sequence` FROM `") + table + "`",
+        [&](const Row& row) {
+            if (std::optional<int> number = row.Integer(2))
+                (*sequence)[row.Text(1)] = *number;
         },
         problem);
 }
 
-} // namespace
-
-bool ReadPackage(const char* path, Package* package, std::string* problem) {
-    MsiHandle database;
-    UINT result = MsiOpenDatabaseA(path, MSIDBOPEN_READONLY, database.put());
-    if (result != ERROR_SUCCESS) {
-        *problem = "cannot open it as an installer database (error " + std::to_string(result) + ")";
+// Binary row name to the name that the DLL in it gives itself. A stream
+// that cannot be read to its end is a reason to give up: a part of a DLL
+// could name no library, or the wrong one.
+bool ReadBinaries(Database& database, Package* package, std::string* problem) {
+    std::string unreadable;
+    bool read = EachRow(
+        database, "Binary", "SELECT `Name`, `Data` FROM `Binary`",
+        [&](const Row& row) {
+            std::vector<unsigned char> bytes;
+            if (!row.Stream(2, &bytes) && unreadable.empty())
+                unreadable = row.Text(1);
+            package->binaries[row.Text(1)] = DllExportName(bytes);
+        },
+        problem);
+    if (read && !unreadable.empty()) {
+        *problem = "cannot read the stream of Binary '" + unreadable + "'";
         return false;
     }
-    MSIHANDLE db = database.get();
-    if (!HasTable(db, "Property") || !HasTable(db, "InstallExecuteSequence")) {
+    return read;
+}
+
+} // namespace
+
+bool ReadPackage(Database& database, Package* package, std::string* problem) {
+    if (!database.HasTable("Property") || !database.HasTable("InstallExecuteSequence")) {
         *problem = "no installation package: it has no Property or InstallExecuteSequence table";
         return false;
     }
-    package->hasComboBoxTable = HasTable(db, "ComboBox");
+    package->hasComboBoxTable = database.HasTable("ComboBox");
 
     enum { kAction = 1, kType, kSource, kTarget };
-    bool read =
-        EachRow(
-            db, "CustomAction", "SELECT `Action`, `Type`, `Source`, `Target` FROM `CustomAction`",
-            [&](MSIHANDLE record) {
-                package->customActions.push_back({Text(record, kAction),
-                                                  MsiRecordGetInteger(record, kType),
-                                                  Text(record, kSource), Text(record, kTarget)});
-            },
-            problem) &&
-        ReadSequence(db, "InstallExecuteSequence", &package->executeSequence, problem) &&
-        ReadSequence(db, "InstallUISequence", &package->uiSequence, problem) &&
-        EachRow(
-            db, "Property", "SELECT `Property`, `Value` FROM `Property`",
-            [&](MSIHANDLE record) { package->properties[Text(record, 1)] = Text(record, 2); },
-            problem) &&
-        EachRow(
-            db, "File", "SELECT `File` FROM `File`",
-            [&](MSIHANDLE record) { package->fileKeys.insert(Text(record, 1)); }, problem) &&
-        EachRow(
-            db, "Binary", "SELECT `Name`, `Data` FROM `Binary`",
-            [&](MSIHANDLE record) {
-                package->binaries[Text(record, 1)] = DllExportName(Stream(record, 2));
-            },
-            problem) &&
-        EachRow(
-            db, "ServiceInstall", "SELECT `Name` FROM `ServiceInstall`",
-            [&](MSIHANDLE record) { package->serviceInstallNames.push_back(Text(record, 1)); },
-            problem) &&
-        EachRow(
-            db, "RemoveFile", "SELECT `FileName` FROM `RemoveFile`",
-            [&](MSIHANDLE record) { package->removeFileNames.push_back(Text(record, 1)); },
-            problem) &&
-        EachRow(
-            db, "Upgrade", "SELECT `ActionProperty` FROM `Upgrade`",
-            [&](MSIHANDLE record) { package->upgradeActionProperties.push_back(Text(record, 1)); },
-            problem);
-    return read;
+    return EachRow(
+               database, "CustomAction",
+               "SELECT `Action`, `Type`, `Source`, `Target` FROM `CustomAction`",
+               [&](const Row& row) {
+                   package->customActions.push_back({row.Text(kAction),
+                                                     row.Integer(kType).value_or(0),
+                                                     row.Text(kSource), row.Text(kTarget)});
+               },
+               problem) &&
+           ReadSequence(database, "InstallExecuteSequence", &package->executeSequence, problem) &&
+           ReadSequence(database, "InstallUISequence", &package->uiSequence, problem) &&
+           EachRow(
+               database, "Property", "SELECT `Property`, `Value` FROM `Property`",
+               [&](const Row& row) { package->properties[row.Text(1)] = row.Text(2); }, problem) &&
+           EachRow(
+               database, "File", "SELECT `File` FROM `File`",
+               [&](const Row& row) { package->fileKeys.insert(row.Text(1)); }, problem) &&
+           ReadBinaries(database, package, problem) &&
+           EachRow(
+               database, "ServiceInstall", "SELECT `Name` FROM `ServiceInstall`",
+               [&](const Row& row) { package->serviceInstallNames.push_back(row.Text(1)); },
+               problem) &&
+           EachRow(
+               database, "RemoveFile", "SELECT `FileName` FROM `RemoveFile`",
+               [&](const Row& row) { package->removeFileNames.push_back(row.Text(1)); }, problem) &&
+           EachRow(
+               database, "Upgrade", "SELECT `ActionProperty` FROM `Upgrade`",
+               [&](const Row& row) { package->upgradeActionProperties.push_back(row.Text(1)); },
+               problem);
+}
+
+bool ReadPackage(const char* path, Package* package, std::string* problem) {
+    std::unique_ptr<Database> database = OpenDatabase(path, Database::Access::ReadOnly, problem);
+    return database && ReadPackage(*database, package, problem);
 }
 
 } // namespace wirecheck
