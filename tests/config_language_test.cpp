@@ -332,9 +332,9 @@ TEST_F(ConfigLanguageTest, FailuresLeaveTheFileAsItWas) {
          "@ not changed: it cannot be opened (error 5)"},
         {"configuration file locked by another process", [&] { host::LockFile(config); }, 5,
          "Refused to rewrite @: it cannot be examined (error 32)"},
-        // Opens before it: the link checks of the file and its copy, the creation time.
+        // Opens before it: the link checks of the file and its copy.
         {"configuration file cannot be opened",
-         [] { host::FailCall("CreateFileA", 4, ERROR_ACCESS_DENIED); }, 5,
+         [] { host::FailCall("CreateFileA", 3, ERROR_ACCESS_DENIED); }, 5,
          "@ not changed: it cannot be opened (error 5)"},
         {"temporary copy cannot be created",
          [&] {
@@ -348,7 +348,12 @@ TEST_F(ConfigLanguageTest, FailuresLeaveTheFileAsItWas) {
          "@ not changed: the copy @.tmp cannot be completed (error 29)"},
         {"the flush fails", [] { host::FailCall("FlushFileBuffers", 0, ERROR_WRITE_FAULT); }, 1603,
          "@ not changed: the copy @.tmp cannot be completed (error 29)"},
-        {"a read fails", [] { host::FailCall("ReadFile", 2, ERROR_READ_FAULT); }, 1603,
+        // The file is read through for a NUL byte first: four pieces of 64 KiB
+        // and the end; the copy's reads follow.
+        {"the look for a NUL byte cannot read",
+         [] { host::FailCall("ReadFile", 2, ERROR_READ_FAULT); }, 1603,
+         "@ not changed: it cannot be read (error 30)"},
+        {"a read fails", [] { host::FailCall("ReadFile", 7, ERROR_READ_FAULT); }, 1603,
          "@ not changed: the copy @.tmp cannot be completed (error 30)"},
         {"the replace fails", [] { host::FailCall("MoveFileExA", 0, ERROR_ACCESS_DENIED); }, 5,
          "@ not changed: the copy @.tmp cannot replace it (error 5)"},

@@ -206,7 +206,7 @@ TEST_F(ConfigureHarborTest, FailedCopyAnswersZeroAndSaysWhy) {
         {"read-only target", "second.ini", [](const std::string& t) { host::SetReadOnly(t); },
          "copy of @ failed (error 5)"},
         {"copy refused", "second.ini",
-         [](const std::string&) { host::FailCall("CopyFileA", 0, 112); },
+         [](const std::string&) { host::FailCall("WriteFile", 0, 112); },
          "copy of @ failed (error 112)"},
         {"target held open by another process", "second.ini",
          [](const std::string& t) { host::LockFile(t); }, "it cannot be examined (error 32)"},
