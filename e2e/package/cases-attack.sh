@@ -14,7 +14,9 @@
 #   the product's registration
 # and its own check looks at what the row's attack aims at (the check column).
 # Links are not planted here: Wine follows a symbolic link even when deleting
-# it, so they are tested in the host tier. Hard links Wine reports truly.
+# it, so they are tested in the host tier, and in the engine tier as Linux
+# links (Wine shows them in a file's final path). Hard links Wine reports
+# truly.
 
 ATTACK_PAYLOAD='[evil payload]'
 ATTACK_FIXTURE_DPINST=$ROOT/build/$ARCH/e2e/fixtures/dpinst.exe
