@@ -4,7 +4,6 @@
 #include "host_fixture.h"
 #include "patch_test_support.h"
 #include "setup/exports.h"
-#include "sweep.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -152,12 +151,6 @@ TEST_F(WritePathsTest, NoActionWritesThroughALinkedFolder) {
              host::PlantLink(base + "/Program Files/Vantor", outside + "/hop");
              return outside + "/decoy";
          }},
-        {"a junction back into the product's own folders",
-         [](const std::string& base, const std::string&) {
-             fs::create_directories(base + "/Program Files/Other");
-             host::PlantLink(base + "/Program Files/Vantor", base + "/Program Files/Other");
-             return base + "/Program Files/Other";
-         }},
     };
     for (const Writer& writer : Writers()) {
         for (const Placement& placement : placements) {
@@ -245,41 +238,5 @@ TEST_F(WritePathsTest, LanguageAndPatchActionsTakeOnlyPlainAbsolutePaths) {
         }
     }
 }
-
-// Whichever platform call fails, nothing outside the product's folder is
-// touched through a junction in the middle of the path.
-void JunctionScene(SweepScene& scene, const std::string& file, const std::string& content,
-                   const std::string& data) {
-    const std::string base = host::MakeTempDir();
-    const std::string outside = host::MakeTempDir();
-    fs::create_directories(base + "/Program Files");
-    host::WriteHostFile(outside + "/" + file, content);
-    host::WriteHostFile(outside + "/tessel.ini", "[outside]\n");
-    host::PlantLink(base + "/Program Files/Vantor", outside);
-    std::string filled = data;
-    filled.replace(filled.find('@'), 1, host::WinPath(base) + "\\Program Files\\Vantor");
-    host::SetProperty("ProductCode", "{6F1A3C52-7B0E-4D8A-9C21-5E3B7A90D412}");
-    host::SetProperty("CustomActionData", filled);
-    host::SetDeferred(true);
-    scene.watchedFiles = {outside + "/" + file, outside + "/tessel.ini",
-                          outside + "/" + file + ".tmp"};
-}
-
-VANTOR_SWEEP(ConfigureHarbor, "junction in the middle",
-             [](SweepScene& scene) {
-                 JunctionScene(scene, "second.ini", "[harbor]\n", "@\\second.ini");
-             },
-             {ERROR_SUCCESS, ERROR_FILE_NOT_FOUND});
-VANTOR_SWEEP(SetConfigLanguage, "junction in the middle",
-             [](SweepScene& scene) {
-                 JunctionScene(scene, "Rondo.exe.config", kConfig, "@\\Rondo.exe.config|1031");
-             },
-             {ERROR_INSTALL_FAILURE});
-VANTOR_SWEEP(RondoApplyPatchInfo, "junction in the middle",
-             [](SweepScene& scene) {
-                 JunctionScene(scene, "rondo32.exe", kApp,
-                               "X@\\|X3001|X6.1.7|X2|X3|X1031|XAB123|X");
-             },
-             {});
 
 } // namespace
