@@ -1,3 +1,4 @@
+#include "common/handles.h"
 #include "setup/exports.h"
 #include "host_fixture.h"
 #include "sweep.h"
@@ -343,6 +344,7 @@ TEST_F(ConfigureHarborTest, NeverWritesThroughALink) {
 TEST_F(ConfigureHarborTest, CopiesThroughTheCheckedHandles) {
     const std::string big(100000, 'b'); // more than one piece read
     const std::string older = "[harbor]\nmode=old and longer\n";
+    vantor::FileHandle reader; // another program's handle, for one case
     struct Case {
         const char* what;
         std::string source;
@@ -356,6 +358,13 @@ TEST_F(ConfigureHarborTest, CopiesThroughTheCheckedHandles) {
          std::string("[h]\n"), ""},
         {"none yet: created", big, std::nullopt, [] {}, 0, big, ""},
         {"an empty source empties it", "", older, [] {}, 0, std::string(), ""},
+        {"a reader holding it open with full sharing does not stop the copy", "[h]\n", older,
+         [this, &reader] {
+             reader.reset(CreateFileA(host::WinPath(dir + "/tessel.ini").c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+         },
+         0, std::string("[h]\n"), ""},
         {"the length cannot be set: the earlier one is put back", "[h]\n", older,
          [] { host::FailCall("SetEndOfFile", 1, ERROR_DISK_FULL); }, 0, older,
          "@TESSEL not replaced: copy of @ failed (error 112)"},
@@ -403,6 +412,7 @@ TEST_F(ConfigureHarborTest, CopiesThroughTheCheckedHandles) {
         host::SetProperty("CustomActionData", source);
         EXPECT_EQ(ConfigureHarbor(session), c.result);
         host::ClearFaults();
+        reader.reset();
         EXPECT_EQ(host::FileExists(dir + "/tessel.ini"), c.after.has_value());
         if (c.after) {
             EXPECT_EQ(host::ReadHostFile(dir + "/tessel.ini"), *c.after);

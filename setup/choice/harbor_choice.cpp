@@ -329,9 +329,11 @@ UINT PutHarborConfiguration(MSIHANDLE installation) {
         return ERROR_SUCCESS;
     }
 
-    // tessel.ini as itself, created when missing; nobody else may open it
-    // while it is rewritten.
-    FileHandle to(CreateFileA(target.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+    // tessel.ini as itself, created when missing. Readers already there (a
+    // virus scanner, an indexer) keep it open; nobody else writes it while
+    // it is rewritten.
+    FileHandle to(CreateFileA(target.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                              nullptr, OPEN_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!to) {
         log(copyFailed + ErrorText(GetLastError()));
