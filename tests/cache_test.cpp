@@ -4,6 +4,7 @@
 #include "sweep.h"
 
 #include <string>
+#include <utility>
 
 using namespace vantor;
 
@@ -42,6 +43,24 @@ TEST_F(CacheTest, CachePropertiesStoresTheFourChoices) {
     EXPECT_EQ(value->type, DWORD(REG_SZ));
     EXPECT_EQ(value->data.size(), 5u) << "the text with its terminator";
     EXPECT_FALSE(host::GetRegValue(kProductKey, "UNRELATED"));
+}
+
+// The profile too, and the install folder in the one form later runs compare:
+// with its trailing separator.
+TEST_F(CacheTest, CachePropertiesStoresTheProfileAndTheInstallFolder) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"C:\\Program Files\\Demo\\", "C:\\Program Files\\Demo\\"},
+        {"D:\\Loggers", "D:\\Loggers\\"},
+        {"", ""},
+    };
+    for (const auto& c : cases) {
+        host::SetProperty("DEFAULT_HARBOR_CONFIG", "coastal.ini");
+        host::SetProperty("INSTALLDIR", c.first);
+        EXPECT_EQ(CacheProperties(session), 0u) << c.first;
+        EXPECT_EQ(Cached("INSTALLDIR"), c.second) << c.first;
+        EXPECT_EQ(Cached("DEFAULT_HARBOR_CONFIG"), "coastal.ini") << c.first;
+    }
+    EXPECT_TRUE(host::LogLines().empty());
 }
 
 TEST_F(CacheTest, EmptyChoiceIsCachedAsOneByteText) {

@@ -365,6 +365,24 @@ TEST_F(PatchActionTest, MaintenanceRunWithoutCache) {
     EXPECT_EQ(RecordOf("fathom.exe"), (Expected{3200, 0, 49, "CACHED", 6017}.Bytes()));
 }
 
+// A repair that finds no cache key still patches with its fallback, and its
+// line says that the choices were not found; a key without the converter is
+// found, and says nothing.
+TEST_F(PatchActionTest, MaintenanceLineSaysTheCacheWasNotFound) {
+    Choices repair = Default();
+    repair.reinstallMode = "omus";
+    EXPECT_EQ(RunDeferred(RondoApplyPatchInfo, repair.Data()), 0u);
+    EXPECT_EQ(lastLine, "VantorCustomAction: " + repair.installDir +
+                            "rondo32.exe patched: converter 100 (code 100), port 0, country 49, "
+                            "serial \"\", version 6017; the choices were not found in the "
+                            "registry cache (error 2)");
+    host::SetRegString(kCacheKey, "SERIAL_NUMBER", "CACHED");
+    EXPECT_EQ(RunDeferred(RondoApplyPatchInfo, repair.Data()), 0u);
+    EXPECT_EQ(lastLine, "VantorCustomAction: " + repair.installDir +
+                            "rondo32.exe patched: converter 100 (code 100), port 0, country 49, "
+                            "serial \"CACHED\", version 6017");
+}
+
 TEST_F(PatchActionTest, MaintenanceFlag) {
     struct Case {
         const char* what;
@@ -445,11 +463,12 @@ TEST_F(PatchActionTest, UnpatchedSaysWhy) {
          app + "ProductVersion \"0.0.0\" gives version 0"},
         {"CustomActionData unreadable", base.Data(), [] { host::FailCall("MsiGetPropertyA"); },
          "rondo32.exe not patched: CustomActionData cannot be read (error 1603)"},
-        // Two engine reads per value: INSTALLDIR, REINSTALLMODE, DEFAULT_CONVERTER
-        // (a USB device reads no port), ProductLanguage, SERIAL_NUMBER, ProductVersion.
-        {"language unreadable", base.Data(), [] { host::FailCall("MsiGetPropertyA", 7); },
+        // Two engine reads per value: INSTALLDIR, ProductCode (the record of
+        // the install folder), REINSTALLMODE, DEFAULT_CONVERTER (a USB device
+        // reads no port), ProductLanguage, SERIAL_NUMBER, ProductVersion.
+        {"language unreadable", base.Data(), [] { host::FailCall("MsiGetPropertyA", 9); },
          app + "ProductLanguage cannot be read (error 1603)"},
-        {"version unreadable", base.Data(), [] { host::FailCall("MsiGetPropertyA", 11); },
+        {"version unreadable", base.Data(), [] { host::FailCall("MsiGetPropertyA", 13); },
          app + "ProductVersion cannot be read (error 1603)"},
         {"application read-only", base.Data(), [this] { host::SetReadOnly(Path("rondo32.exe")); },
          app + "the file cannot be opened for writing (error 5)"},

@@ -17,7 +17,9 @@ COMPANION=$(winpath "$(package_path "$ARCH" companion)")
 LOGS=$WINE_DIR/package-$ARCH-logs
 CHOICES="DEFAULT_CONVERTER=3001 DEFAULT_COM_PORT=3 DEFAULT_PAR_PORT=1 SERIAL_NUMBER=AB123"
 VIEW=$(reg_view "$ARCH")
-CACHED=$'DEFAULT_COM_PORT=3\nDEFAULT_CONVERTER=3001\nDEFAULT_PAR_PORT=1\nSERIAL_NUMBER=AB123'
+DEMO_FOLDER=$(program_folder "$ARCH" 'Vantor Technology\Vantor Demo')
+# The cache: the four device choices, the demo's profile and install folder.
+CACHED=$'DEFAULT_COM_PORT=3\nDEFAULT_CONVERTER=3001\nDEFAULT_HARBOR_CONFIG=harbor.cfg.ini\nDEFAULT_PAR_PORT=1\nINSTALLDIR='"$DEMO_FOLDER"$'\nSERIAL_NUMBER=AB123'
 
 # msi STEP ARGS...: msiexec with a log at $LOGS/CASE.STEP.log; sets RC and LOG.
 msi() {
@@ -104,7 +106,7 @@ case_install_caches_an_empty_serial_number() {
     install install-no-serial "$DEMO" DEFAULT_CONVERTER=12 DEFAULT_COM_PORT=2
     expect_eq "msiexec install" 0 "$RC"
     expect_eq "cache after install" \
-        $'DEFAULT_COM_PORT=2\nDEFAULT_CONVERTER=12\nDEFAULT_PAR_PORT=\nSERIAL_NUMBER=' \
+        $'DEFAULT_COM_PORT=2\nDEFAULT_CONVERTER=12\nDEFAULT_HARBOR_CONFIG=harbor.cfg.ini\nDEFAULT_PAR_PORT=\nINSTALLDIR='"$DEMO_FOLDER"$'\nSERIAL_NUMBER=' \
         "$(cache_of "$ARCH" "$DEMO_CODE")"
 }
 
@@ -136,7 +138,8 @@ case_uninstall_keeps_the_companion_product_cache() {
     expect_eq "msiexec uninstall" 0 "$RC"
     expect_eq "ClearPropertiesCache" 1 "$(action_result "$LOG" ClearPropertiesCache)"
     expect_eq "demo cache" "(no key)" "$(cache_of "$ARCH" "$DEMO_CODE")"
-    expect_eq "companion cache" $'DEFAULT_COM_PORT=5\nDEFAULT_CONVERTER=7\nDEFAULT_PAR_PORT=\nSERIAL_NUMBER=' \
+    expect_eq "companion cache" \
+        $'DEFAULT_COM_PORT=5\nDEFAULT_CONVERTER=7\nDEFAULT_HARBOR_CONFIG=harbor.cfg.ini\nDEFAULT_PAR_PORT=\nINSTALLDIR='"$(program_folder "$ARCH" 'Vantor Technology\Vantor Demo Companion')"$'\nSERIAL_NUMBER=' \
         "$(cache_of "$ARCH" "$COMPANION_CODE")"
     uninstall uninstall-companion "$COMPANION"
     expect_eq "msiexec uninstall companion" 0 "$RC"
