@@ -200,8 +200,7 @@ typedef enum _SE_OBJECT_TYPE {
 
 typedef enum _TOKEN_INFORMATION_CLASS {
     TokenUser = 1,
-} TOKEN_INFORMATION_CLASS,
-    *PTOKEN_INFORMATION_CLASS;
+} TOKEN_INFORMATION_CLASS;
 
 typedef enum _SID_NAME_USE {
     SidTypeUser = 1,
@@ -209,8 +208,8 @@ typedef enum _SID_NAME_USE {
     SidTypeDomain = 3,
     SidTypeAlias = 4,
     SidTypeWellKnownGroup = 5,
-} SID_NAME_USE,
-    *PSID_NAME_USE;
+} SID_NAME_USE;
+typedef SID_NAME_USE* PSID_NAME_USE;
 
 // Error codes.
 #define ERROR_SUCCESS 0L
