@@ -4,21 +4,37 @@
 
 namespace vantor {
 
-FILETIME ReadCreationTime(LPCSTR path) {
+namespace {
+
+bool IsZero(const FILETIME& time) {
+    return time.dwLowDateTime == 0 && time.dwHighDateTime == 0;
+}
+
+} // namespace
+
+FILETIME ReadCreationTime(HANDLE file) {
     FILETIME created{0, 0};
-    FileHandle file(
-        CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file || !GetFileTime(file.get(), &created, nullptr, nullptr))
+    if (!GetFileTime(file, &created, nullptr, nullptr))
         return FILETIME{0, 0};
     return created;
 }
 
+FILETIME ReadCreationTime(LPCSTR path) {
+    FileHandle file(
+        CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file ? ReadCreationTime(file.get()) : FILETIME{0, 0};
+}
+
+bool SetAllTimes(HANDLE file, const FILETIME& time) {
+    return IsZero(time) || SetFileTime(file, &time, &time, &time);
+}
+
 bool SetAllTimes(LPCSTR path, const FILETIME& time) {
-    if (time.dwLowDateTime == 0 && time.dwHighDateTime == 0)
+    if (IsZero(time))
         return true;
     FileHandle file(CreateFileA(path, FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
-    return file && SetFileTime(file.get(), &time, &time, &time);
+    return file && SetAllTimes(file.get(), time);
 }
 
 } // namespace vantor

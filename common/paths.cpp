@@ -3,6 +3,7 @@
 #include "common/handles.h"
 
 #include <cstring>
+#include <memory>
 
 namespace vantor {
 
@@ -23,6 +24,53 @@ bool IsParentLike(const char* name, std::size_t length) {
             return false;
     }
     return dots >= 2;
+}
+
+// Windows compares file names without regard to case; here for the ASCII
+// letters only, so that a name outside them must match exactly (a refusal
+// at worst, never a file taken for another).
+bool SameNoCase(const std::string& a, const std::string& b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z')
+            x = char(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z')
+            y = char(y - 'A' + 'a');
+        if (x != y)
+            return false;
+    }
+    return true;
+}
+
+// Calls a platform function that fills a text buffer and answers the
+// length it wrote, or the room it needs when the buffer is too small. A
+// text that grows between two calls is asked for again, a few times.
+template <typename Fill> bool FetchText(Fill fill, std::string* text) {
+    DWORD room = MAX_PATH + 1;
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        std::unique_ptr<char[]> buffer(new char[room]);
+        const DWORD length = fill(buffer.get(), room);
+        if (length == 0)
+            return false;
+        if (length < room) {
+            text->assign(buffer.get(), length);
+            return true;
+        }
+        room = length + 1; // one more than asked: some versions leave out the terminator
+    }
+    SetLastError(ERROR_MORE_DATA);
+    return false;
+}
+
+// "\\?\C:\dir" -> "C:\dir"; "\\?\UNC\server\share" -> "\\server\share".
+std::string WithoutLongPrefix(const std::string& path) {
+    if (path.compare(0, 8, "\\\\?\\UNC\\") == 0)
+        return "\\" + path.substr(7);
+    if (path.compare(0, 4, "\\\\?\\") == 0)
+        return path.substr(4);
+    return path;
 }
 
 } // namespace
@@ -78,6 +126,50 @@ LinkCheck CheckLinks(LPCSTR path) {
         return check;
     }
     return CheckLinks(file.get());
+}
+
+FinalPathCheck CheckFinalPath(HANDLE file, LPCSTR intended) {
+    FinalPathCheck check;
+    std::string final;
+    if (!FetchText(
+            [file](char* buffer, DWORD room) {
+                return GetFinalPathNameByHandleA(file, buffer, room,
+                                                 FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+            },
+            &final)) {
+        check.error = GetLastError();
+        return check;
+    }
+    check.finalPath = WithoutLongPrefix(final);
+    const std::string meant = intended ? intended : "";
+    if (SameNoCase(check.finalPath, meant)) {
+        check.kind = FinalPathCheck::kSame;
+        return check;
+    }
+    // The final path has long names only: a short name in the intended path
+    // is compared by its long name. Expanding a name never resolves a link,
+    // so a link on the way still shows as a difference.
+    std::string longName;
+    if (FetchText([&meant](char* buffer,
+                           DWORD room) { return GetLongPathNameA(meant.c_str(), buffer, room); },
+                  &longName) &&
+        SameNoCase(check.finalPath, longName)) {
+        check.kind = FinalPathCheck::kSame;
+        return check;
+    }
+    check.kind = FinalPathCheck::kDiffers;
+    return check;
+}
+
+std::string FinalPathRefusal(const FinalPathCheck& check) {
+    switch (check.kind) {
+    case FinalPathCheck::kDiffers:
+        return "its final path is " + check.finalPath;
+    case FinalPathCheck::kUnknown:
+        return "its final path cannot be read (error " + std::to_string(check.error) + ")";
+    default:
+        return std::string();
+    }
 }
 
 } // namespace vantor

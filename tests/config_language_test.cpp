@@ -2,8 +2,10 @@
 #include "setup/exports.h"
 #include "setup/language/config_language.h"
 
+#include <fcntl.h>
 #include <functional>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 using namespace vantor;
@@ -332,9 +334,9 @@ TEST_F(ConfigLanguageTest, FailuresLeaveTheFileAsItWas) {
          "@ not changed: it cannot be opened (error 5)"},
         {"configuration file locked by another process", [&] { host::LockFile(config); }, 5,
          "Refused to rewrite @: it cannot be examined (error 32)"},
-        // Opens before it: the link checks of the file and its copy, the creation time.
+        // Opens before it: the link checks of the file and its copy.
         {"configuration file cannot be opened",
-         [] { host::FailCall("CreateFileA", 4, ERROR_ACCESS_DENIED); }, 5,
+         [] { host::FailCall("CreateFileA", 3, ERROR_ACCESS_DENIED); }, 5,
          "@ not changed: it cannot be opened (error 5)"},
         {"temporary copy cannot be created",
          [&] {
@@ -348,7 +350,12 @@ TEST_F(ConfigLanguageTest, FailuresLeaveTheFileAsItWas) {
          "@ not changed: the copy @.tmp cannot be completed (error 29)"},
         {"the flush fails", [] { host::FailCall("FlushFileBuffers", 0, ERROR_WRITE_FAULT); }, 1603,
          "@ not changed: the copy @.tmp cannot be completed (error 29)"},
-        {"a read fails", [] { host::FailCall("ReadFile", 2, ERROR_READ_FAULT); }, 1603,
+        // The file is read through for a NUL byte first: four pieces of 64 KiB
+        // and the end; the copy's reads follow.
+        {"the look for a NUL byte cannot read",
+         [] { host::FailCall("ReadFile", 2, ERROR_READ_FAULT); }, 1603,
+         "@ not changed: it cannot be read (error 30)"},
+        {"a read fails", [] { host::FailCall("ReadFile", 7, ERROR_READ_FAULT); }, 1603,
          "@ not changed: the copy @.tmp cannot be completed (error 30)"},
         {"the replace fails", [] { host::FailCall("MoveFileExA", 0, ERROR_ACCESS_DENIED); }, 5,
          "@ not changed: the copy @.tmp cannot replace it (error 5)"},
@@ -479,6 +486,60 @@ TEST_F(ConfigLanguageTest, NeverWritesThroughALink) {
                               WithPath(c.why, path));
             EXPECT_EQ(host::LogLines(), log) << c.what;
         }
+    }
+}
+
+// Only text is rewritten: a file holding a NUL byte anywhere (an application
+// named instead of its configuration file, a file in UTF-16) stays exactly as
+// it was, its times too, and no copy of it is made.
+TEST_F(ConfigLanguageTest, AFileHoldingANulByteIsLeftAsItWas) {
+    const std::string text = Lf({"<appSettings>", "</appSettings>"});
+    std::string utf16 = "\xff\xfe";
+    for (char c : text)
+        utf16 += std::string(1, c) + '\0';
+    struct Case {
+        const char* what;
+        std::string content;
+        bool refused;
+    } cases[] = {
+        {"an application", std::string("MZ\x90\0\x03\0\0\0", 8) + text, true},
+        {"a NUL beyond the first piece read", std::string(70000, 'x') + '\0' + "\n" + text, true},
+        {"a NUL as the last byte", text + '\0', true},
+        {"text in UTF-16", utf16, true},
+        {"text", text, false},
+    };
+    for (const Case& c : cases) {
+        Fresh();
+        host::WriteHostFile(config, c.content);
+        host::SetCreationTime(config, kCreated);
+        // Last access older than the last write, so that a read would move it.
+        const timespec times[2] = {{1500000000, 0}, {1600000000, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, config.c_str(), times, 0), 0);
+        const std::uint64_t accessed = host::LastAccessTime(config);
+        const std::uint64_t written = host::LastWriteTime(config);
+
+        const UINT result = RunFor("1031");
+
+        const std::string path = host::WinPath(config);
+        EXPECT_FALSE(host::FileExists(config + ".tmp")) << c.what;
+        if (!c.refused) {
+            EXPECT_EQ(result, 0u) << c.what;
+            EXPECT_EQ(host::ReadHostFile(config),
+                      Crlf({"<appSettings>", kGerman, "</appSettings>"}))
+                << c.what;
+            continue;
+        }
+        EXPECT_EQ(result, 13u) << c.what;
+        EXPECT_EQ(host::CreationTime(config), kCreated) << c.what;
+        EXPECT_EQ(host::LastWriteTime(config), written) << c.what;
+        EXPECT_EQ(host::LastAccessTime(config), accessed) << c.what;
+        EXPECT_EQ(host::ReadHostFile(config), c.content) << c.what;
+        EXPECT_EQ(host::LogLines(),
+                  (std::vector<std::string>{
+                      "VantorCustomAction: Appling language: 1031 to " + path,
+                      "VantorCustomAction: Refused to rewrite " + path +
+                          ": it holds a NUL byte, so it is no text configuration file (error 13)"}))
+            << c.what;
     }
 }
 

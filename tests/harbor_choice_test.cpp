@@ -206,7 +206,7 @@ TEST_F(ConfigureHarborTest, FailedCopyAnswersZeroAndSaysWhy) {
         {"read-only target", "second.ini", [](const std::string& t) { host::SetReadOnly(t); },
          "copy of @ failed (error 5)"},
         {"copy refused", "second.ini",
-         [](const std::string&) { host::FailCall("CopyFileA", 0, 112); },
+         [](const std::string&) { host::FailCall("WriteFile", 0, 112); },
          "copy of @ failed (error 112)"},
         {"target held open by another process", "second.ini",
          [](const std::string& t) { host::LockFile(t); }, "it cannot be examined (error 32)"},
@@ -331,6 +331,107 @@ TEST_F(ConfigureHarborTest, NeverWritesThroughALink) {
                 << c.what;
         } else {
             EXPECT_EQ(host::ReadHostFile(dir + "/tessel.ini"), "[harbor]\nmode=2\n") << c.what;
+        }
+    }
+}
+
+// The copy goes through the two handles that were checked: tessel.ini is
+// opened (created when missing), checked, and written from its start with
+// the source's bytes and nothing after them; nothing is opened, copied,
+// moved or deleted by name after the checks. A copy that fails part-way
+// puts the earlier tessel.ini back, or removes the one it created.
+TEST_F(ConfigureHarborTest, CopiesThroughTheCheckedHandles) {
+    const std::string big(100000, 'b'); // more than one piece read
+    const std::string older = "[harbor]\nmode=old and longer\n";
+    struct Case {
+        const char* what;
+        std::string source;
+        std::optional<std::string> earlier; // tessel.ini before; none: missing
+        std::function<void()> arrange;
+        UINT result;
+        std::optional<std::string> after; // none: missing
+        const char* why;                  // the one line ("@": the source), empty: none
+    } cases[] = {
+        {"a longer tessel.ini is cut to the source's length", "[h]\n", older, [] {}, 0,
+         std::string("[h]\n"), ""},
+        {"a shorter one grows", big, std::string("x"), [] {}, 0, big, ""},
+        {"none yet: created", big, std::nullopt, [] {}, 0, big, ""},
+        {"an empty source empties it", "", older, [] {}, 0, std::string(), ""},
+        {"the length cannot be set: the earlier one is put back", "[h]\n", older,
+         [] { host::FailCall("SetEndOfFile", 1, ERROR_DISK_FULL); }, 0, older,
+         "@TESSEL not replaced: copy of @ failed (error 112)"},
+        {"nor can it be put back", "[h]\n", older,
+         [] {
+             host::FailCall("SetEndOfFile", 1, ERROR_DISK_FULL);
+             host::FailCall("WriteFile", 2, ERROR_WRITE_FAULT);
+         },
+         0, "[h]\n" + older.substr(4),
+         "@TESSEL not replaced: copy of @ failed (error 112); the earlier tessel.ini cannot be "
+         "put back (error 29)"},
+        {"a tessel.ini it created and cannot write is removed", "[h]\n", std::nullopt,
+         [] { host::FailCall("WriteFile", 1, ERROR_DISK_FULL); }, 0, std::nullopt,
+         "@TESSEL not replaced: copy of @ failed (error 112)"},
+        {"the source is a link", "", older,
+         [this] {
+             host::WriteHostFile(dir + "/secret.ini", "[secret]\n");
+             std::filesystem::remove(dir + "/source.ini");
+             host::PlantLink(dir + "/source.ini", dir + "/secret.ini");
+         },
+         13, older, "Refused to copy @: it is a symbolic link or junction (error 13)"},
+        {"the source has a second name", "[h]\n", older,
+         [this] { host::PlantHardLink(dir + "/secret.ini", dir + "/source.ini"); }, 13, older,
+         "Refused to copy @: it has 2 hard links (error 13)"},
+        {"the source's final path cannot be read", "[h]\n", older,
+         [] { host::FailCall("GetFinalPathNameByHandleA", 1, ERROR_INVALID_HANDLE); }, 0, older,
+         "@TESSEL not replaced: @: its final path cannot be read (error 6)"},
+        {"tessel.ini's final path cannot be read", "[h]\n", older,
+         [] { host::FailCall("GetFinalPathNameByHandleA", 2, ERROR_INVALID_HANDLE); }, 0, older,
+         "@TESSEL not replaced: its final path cannot be read (error 6)"},
+        {"a new tessel.ini whose final path cannot be read is removed", "[h]\n", std::nullopt,
+         [] { host::FailCall("GetFinalPathNameByHandleA", 2, ERROR_INVALID_HANDLE); }, 0,
+         std::nullopt, "@TESSEL not replaced: its final path cannot be read (error 6)"},
+    };
+    const std::string source = host::WinPath(dir + "/source.ini");
+    const std::string tessel = host::WinPath(dir + "/tessel.ini");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        host::ClearFaults();
+        for (const char* name : {"/source.ini", "/secret.ini", "/tessel.ini"})
+            std::filesystem::remove(dir + name);
+        host::WriteHostFile(dir + "/source.ini", c.source);
+        if (c.earlier)
+            host::WriteHostFile(dir + "/tessel.ini", *c.earlier);
+        c.arrange();
+        host::ResetCallCount();
+        const std::size_t logged = host::LogLines().size();
+        host::SetProperty("CustomActionData", source);
+        EXPECT_EQ(ConfigureHarbor(session), c.result);
+        host::ClearFaults();
+        EXPECT_EQ(host::FileExists(dir + "/tessel.ini"), c.after.has_value());
+        if (c.after) {
+            EXPECT_EQ(host::ReadHostFile(dir + "/tessel.ini"), *c.after);
+        }
+        std::vector<std::string> lines;
+        if (*c.why) {
+            std::string why = c.why;
+            if (why.rfind("@TESSEL", 0) == 0)
+                why.replace(0, 7, tessel);
+            for (std::size_t at = why.find('@'); at != std::string::npos; at = why.find('@', at))
+                why.replace(at, 1, source), at += source.size();
+            lines.push_back(kLog + why);
+        }
+        EXPECT_EQ(LinesSince(logged), lines);
+        // After the last look at a final path only the copy through the two
+        // handles remains, and the release of the two.
+        const auto& calls = host::CallLog();
+        const auto lastCheck =
+            std::find(calls.rbegin(), calls.rend(), "GetFinalPathNameByHandleA").base();
+        if (c.result == 0 && !*c.why) {
+            for (auto call = lastCheck; call != calls.end(); ++call)
+                EXPECT_TRUE(*call == "ReadFile" || *call == "WriteFile" ||
+                            *call == "SetFilePointerEx" || *call == "SetEndOfFile" ||
+                            *call == "CloseHandle")
+                    << *call;
         }
     }
 }

@@ -391,7 +391,8 @@ TEST_F(PatchActionTest, MaintenanceFlag) {
         host::ClearFaults();
         EXPECT_EQ(patcher.Maintenance(), c.maintenance);
         EXPECT_EQ(patcher.ConverterId(), 0) << "set only by CollectPatchValues";
-        EXPECT_EQ(patcher.WritePatch(), 1) << "no converter chosen: nothing to write";
+        EXPECT_EQ(patcher.WritePatch(INVALID_HANDLE_VALUE), 1)
+            << "no converter chosen: nothing to write";
     }
 }
 

@@ -14,13 +14,16 @@
 #   the product's registration
 # and its own check looks at what the row's attack aims at (the check column).
 # Links are not planted here: Wine follows a symbolic link even when deleting
-# it, so they are tested in the host tier. Hard links Wine reports truly.
+# it, so they are tested in the host tier, and in the engine tier as Linux
+# links (Wine shows them in a file's final path). Hard links Wine reports
+# truly.
 
 ATTACK_PAYLOAD='[evil payload]'
 ATTACK_FIXTURE_DPINST=$ROOT/build/$ARCH/e2e/fixtures/dpinst.exe
 # The places in the prefix (set once the tier has made it).
 attack_paths() {
     ATTACK_EVIL=$WINEPREFIX/drive_c/evil
+    ATTACK_EVIL3=$WINEPREFIX/drive_c/evil3
     ATTACK_OUTSIDE_CONFIG=$ATTACK_EVIL/outside.config
     # The attack step runs from here: a relative path in an action resolves
     # against it under Wine (the engine's server would start in System32 on
@@ -36,6 +39,14 @@ attack_unguarded_demo() {
     system_variant demo-unguarded "UPDATE InstallExecuteSequence SET Condition='DEFAULT_HARBOR_CONFIG AND (\$rondoconfig = 3)' WHERE Action='SetConfigureHarbor' OR Action='ConfigureHarbor'"
 }
 
+# The demo without the driver package runner, which would stop a repair with
+# a hostile install folder (4300) before the language action (4310) runs, or
+# start a program there: what reaches the language action is then the
+# attacker's path itself.
+attack_demo_without_runner() {
+    system_variant demo-without-runner "DELETE FROM InstallExecuteSequence WHERE Action='DIFxInstall'"
+}
+
 # Files (and their digests) and keys that must not change, one line each.
 attack_outside() {
     local prefix=$WINEPREFIX/drive_c product
@@ -49,7 +60,7 @@ attack_outside() {
 
 attack_clean() {
     chmod o-w "$(system_dir)/System" 2>/dev/null
-    rm -rf "$ATTACK_EVIL" "$WINEPREFIX/drive_c/windows/system32/evil"
+    rm -rf "$ATTACK_EVIL" "$ATTACK_EVIL3" "$WINEPREFIX/drive_c/windows/system32/evil"
     find "$WINEPREFIX/drive_c" -name tessel.ini ! -path "$(system_dir)/*" -delete 2>/dev/null
     system_clean
 }
@@ -152,6 +163,20 @@ attack_config_refused() { # SetConfigLanguage wrote no file through the second n
     expect_eq "outside file" "$ATTACK_OUTSIDE_SUM" "$(sha256sum <"$ATTACK_OUTSIDE_CONFIG")"
 }
 
+attack_language_outside() { # no configuration file outside the product rewritten
+    local prefix=$WINEPREFIX/drive_c product file
+    product=$(system_dir)
+    while IFS= read -r file; do
+        cmp -s "$ROOT/e2e/demo/VantorDemo.exe.config" "$file" ||
+            fail "rewritten outside the product: ${file#"$prefix"/}"
+    done < <(find "$prefix" -name 'VantorDemo.exe.config*' ! -path "$product/*" 2>/dev/null)
+    # Where the action was handed such a path, it said why it left it.
+    if action_log_lines "$LOG" | grep -q '^VantorCustomAction: Refused to rewrite '; then
+        expect_in "action log" '^VantorCustomAction: Refused to rewrite .*VantorDemo\.exe\.config: not a plain absolute path \(error 5\)$' \
+            "$(action_log_lines "$LOG")"
+    fi
+}
+
 attack_downgrade_refused() { # stopped before FrobMajorUpgrade could list 2.0
     expect_eq "NEWERVERSIONDETECTED" "$DEMO2_CODE" "$(logged_property "$LOG" NEWERVERSIONDETECTED)"
     expect_eq "FrobMajorUpgrade" "not run" "$(action_result "$LOG" FrobMajorUpgrade)"
@@ -210,6 +235,13 @@ attack tool_folder_writable_by_everyone demo 1603 attack_open_system_folder \
 # and the repair goes on.
 attack config_file_hard_linked demo 0 attack_hard_link_config attack_config_refused \
     repair
+# The language action with a path that a repair's INSTALLDIR leads out of
+# the product: a device path, and a "/" with "..". (msiexec hands the first
+# as "\.\C:\evil3\", which Wine opens as C:\evil3\.)
+attack language_device_path attack_demo_without_runner 0 - attack_language_outside \
+    repair 'INSTALLDIR=\\.\C:\evil3\' DEFAULT_HARBOR_CONFIG=none:
+attack language_slash_and_dots attack_demo_without_runner 0 - attack_language_outside \
+    repair 'INSTALLDIR=C:\evil3\x/..\' DEFAULT_HARBOR_CONFIG=none:
 attack downgrade_over_2_0 demo2 1603 - attack_downgrade_refused \
     install "$DEMO"
 

@@ -138,6 +138,11 @@ bool FileExists(const std::string& hostPath); // follows links
 void PlantLink(const std::string& linkHostPath, const std::string& targetHostPath);
 void PlantHardLink(const std::string& linkHostPath, const std::string& existingHostPath);
 bool IsLink(const std::string& hostPath);
+// Final paths: GetFinalPathNameByHandleA names what a handle stands for with
+// every link and junction on the way resolved ("\\?\C:\..."), so a link
+// planted in any folder of a path shows there. A short (8.3) name for an
+// existing file or folder: paths may use it, GetLongPathNameA turns it back.
+void SetShortName(const std::string& hostPath, const std::string& shortName);
 // Windows file times, which the host has no creation time for: the stand-in
 // keeps one per file (a file without one reports its modification time).
 void SetCreationTime(const std::string& hostPath, std::uint64_t fileTime);

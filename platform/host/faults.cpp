@@ -180,7 +180,7 @@ std::string HostPath(const char* windowsPath) {
         (path[2] == '\\' || path[2] == '/'))
         path.erase(0, 2);
     std::replace(path.begin(), path.end(), '\\', '/');
-    return path;
+    return ExpandShortNames(path);
 }
 
 } // namespace host

@@ -4,9 +4,11 @@
 // junction (a reparse point), a hard link for an NTFS hard link.
 #include "platform/host/internal.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -40,6 +42,8 @@ struct FileState {
     std::set<std::string> readOnly;
     long long diskSpace = -1;
     std::vector<std::string> tempDirs;
+    // 8.3 names: "<host folder>/<short name, lower case>" -> long name.
+    std::map<std::string, std::string> shortNames;
 };
 
 FileState& F() {
@@ -109,9 +113,16 @@ void SetDiskSpace(long long bytes) {
 
 std::string MakeTempDir() {
     char pattern[] = "/tmp/vantor-test-XXXXXX";
-    const char* dir = ::mkdtemp(pattern);
-    if (!dir)
+    const char* made = ::mkdtemp(pattern);
+    if (!made)
         std::abort();
+    // The folder as the platform names it once links are resolved, so that
+    // a final path read back from a handle is a path below it.
+    char* resolved = ::realpath(made, nullptr);
+    if (!resolved)
+        std::abort();
+    const std::string dir = resolved;
+    std::free(resolved);
     F().tempDirs.push_back(dir);
     return dir;
 }
@@ -158,6 +169,26 @@ void PlantHardLink(const std::string& linkHostPath, const std::string& existingH
     std::filesystem::create_hard_link(existingHostPath, linkHostPath, failed);
     if (failed)
         std::abort();
+}
+
+void SetShortName(const std::string& hostPath, const std::string& shortName) {
+    const std::filesystem::path p(hostPath);
+    F().shortNames[p.parent_path().string() + "/" + Lower(shortName)] = p.filename().string();
+}
+
+std::string ExpandShortNames(const std::string& hostPath) {
+    if (F().shortNames.empty() || hostPath.empty() || hostPath[0] != '/')
+        return hostPath;
+    std::string expanded;
+    std::size_t at = 1;
+    while (at <= hostPath.size()) {
+        const std::size_t end = std::min(hostPath.find('/', at), hostPath.size());
+        const std::string name = hostPath.substr(at, end - at);
+        auto it = F().shortNames.find(expanded + "/" + Lower(name));
+        expanded += "/" + (it != F().shortNames.end() ? it->second : name);
+        at = end + 1;
+    }
+    return expanded;
 }
 
 void SetCreationTime(const std::string& hostPath, std::uint64_t fileTime) {
@@ -583,6 +614,136 @@ extern "C" BOOL WINAPI SetFileTime(HANDLE hFile, const FILETIME* lpCreationTime,
     if (::futimens(file->fd, times) != 0)
         return Fail(ERROR_ACCESS_DENIED);
     return TRUE;
+}
+
+extern "C" BOOL WINAPI SetEndOfFile(HANDLE hFile) {
+    DWORD error = 0;
+    if (ShouldFail("SetEndOfFile", &error))
+        return Fail(FaultError(error, ERROR_ACCESS_DENIED));
+    FileObject* file = FindKernel<FileObject>(hFile);
+    if (!file)
+        return Fail(ERROR_INVALID_HANDLE);
+    if (!(file->access & GENERIC_WRITE) || file->linkAttributes)
+        return Fail(ERROR_ACCESS_DENIED);
+    const off_t at = ::lseek(file->fd, 0, SEEK_CUR);
+    if (at < 0 || ::ftruncate(file->fd, at) != 0)
+        return Fail(ERROR_ACCESS_DENIED);
+    return TRUE;
+}
+
+namespace {
+
+// The path of what an open handle stands for, every link on the way
+// resolved (a handle on a link itself: the link's own name in its resolved
+// folder), as the host's kernel names it; renames since the open included.
+bool OpenedPath(const FileObject& file, std::string* path) {
+    char buffer[PATH_MAX + 1];
+    const std::string proc = "/proc/self/fd/" + std::to_string(file.fd);
+    const ssize_t n = ::readlink(proc.c_str(), buffer, PATH_MAX);
+    if (n <= 0)
+        return false;
+    path->assign(buffer, std::size_t(n));
+    const std::string gone = " (deleted)";
+    if (path->size() > gone.size() &&
+        path->compare(path->size() - gone.size(), gone.size(), gone) == 0)
+        path->resize(path->size() - gone.size());
+    return true;
+}
+
+// The platform's answer for a text: its length on success, or the room it
+// needs (terminator included) when the buffer is too small.
+DWORD CopyOut(const std::string& text, LPSTR buffer, DWORD room) {
+    if (!buffer || room <= text.size())
+        return DWORD(text.size() + 1);
+    std::memcpy(buffer, text.c_str(), text.size() + 1);
+    return DWORD(text.size());
+}
+
+} // namespace
+
+// The host has one volume, drive C:. Windows resolves every symbolic link
+// and junction on the way and names the file by its long names, in the case
+// they are stored in: the host's own names are exactly that.
+extern "C" DWORD WINAPI GetFinalPathNameByHandleA(HANDLE hFile, LPSTR lpszFilePath,
+                                                  DWORD cchFilePath, DWORD dwFlags) {
+    DWORD error = 0;
+    if (ShouldFail("GetFinalPathNameByHandleA", &error)) {
+        SetLastError(FaultError(error, ERROR_ACCESS_DENIED));
+        return 0;
+    }
+    const DWORD volume = dwFlags & ~DWORD(FILE_NAME_OPENED);
+    if (volume != VOLUME_NAME_DOS && volume != VOLUME_NAME_GUID && volume != VOLUME_NAME_NT &&
+        volume != VOLUME_NAME_NONE) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    FileObject* file = FindKernel<FileObject>(hFile);
+    std::string path;
+    if (!file || !OpenedPath(*file, &path)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return 0;
+    }
+    const std::string inVolume = WinPath(path).substr(2); // "\\dir\\file"
+    std::string text;
+    switch (volume) {
+    case VOLUME_NAME_DOS:
+        text = "\\\\?\\C:" + inVolume;
+        break;
+    case VOLUME_NAME_GUID:
+        text = "\\\\?\\Volume{7a1c5e2b-0000-0000-0000-100000000000}" + inVolume;
+        break;
+    case VOLUME_NAME_NT:
+        text = "\\Device\\HarddiskVolume1" + inVolume;
+        break;
+    default:
+        text = inVolume;
+        break;
+    }
+    SetLastError(ERROR_SUCCESS);
+    return CopyOut(text, lpszFilePath, cchFilePath);
+}
+
+// Each name of the path that is a short (8.3) name of an existing file or
+// folder becomes its long name; the rest stays as written. The whole path
+// must exist.
+extern "C" DWORD WINAPI GetLongPathNameA(LPCSTR lpszShortPath, LPSTR lpszLongPath,
+                                         DWORD cchBuffer) {
+    DWORD error = 0;
+    if (ShouldFail("GetLongPathNameA", &error)) {
+        SetLastError(FaultError(error, ERROR_ACCESS_DENIED));
+        return 0;
+    }
+    if (!lpszShortPath) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    const std::string given = lpszShortPath;
+    std::string text;
+    if (given.size() >= 3 && given[1] == ':' && given[2] == '\\') {
+        std::string host;
+        text = given.substr(0, 2);
+        std::size_t at = 3;
+        while (at <= given.size()) {
+            const std::size_t end = std::min(given.find('\\', at), given.size());
+            std::string name = given.substr(at, end - at);
+            auto it = F().shortNames.find(host + "/" + Lower(name));
+            if (it != F().shortNames.end())
+                name = it->second;
+            host += "/" + name;
+            text += "\\" + name;
+            at = end + 1;
+        }
+    } else {
+        text = given;
+    }
+    struct stat st;
+    if (::lstat(HostPath(text.c_str()).c_str(), &st) != 0) {
+        SetLastError(ParentExists(HostPath(text.c_str())) ? ERROR_FILE_NOT_FOUND
+                                                          : ERROR_PATH_NOT_FOUND);
+        return 0;
+    }
+    SetLastError(ERROR_SUCCESS);
+    return CopyOut(text, lpszLongPath, cchBuffer);
 }
 
 extern "C" BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName,

@@ -20,8 +20,9 @@ bool EqualNoCase(const std::string& a, const std::string& b);
 std::string Lower(std::string text);
 
 // "\\" in a platform path stands for "/" on the host, and a drive ("C:\\")
-// for the host's root.
+// for the host's root; a short name given to SetShortName for its long name.
 std::string HostPath(const char* windowsPath);
+std::string ExpandShortNames(const std::string& hostPath);
 
 // The name under which the stand-in keeps what it knows of a file or folder:
 // its host path with links resolved and no trailing "/".

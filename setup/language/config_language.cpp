@@ -189,6 +189,27 @@ std::string LinkRefusal(const std::string& path) {
     return std::string();
 }
 
+// Reads the file through for a NUL byte, then goes back to its start. False
+// with the platform's code set when it cannot be read.
+bool FindNul(HANDLE file, bool* holdsNul) {
+    std::vector<char> chunk(kChunk);
+    *holdsNul = false;
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(file, chunk.data(), kChunk, &got, nullptr))
+            return false;
+        if (got == 0)
+            break;
+        if (std::memchr(chunk.data(), '\0', got)) {
+            *holdsNul = true;
+            break;
+        }
+    }
+    LARGE_INTEGER start;
+    start.QuadPart = 0;
+    return SetFilePointerEx(file, start, nullptr, FILE_BEGIN) != FALSE;
+}
+
 } // namespace
 
 UINT CultureNameForLcid(LPCSTR lcidText, LPCSTR* cultureName) {
@@ -202,12 +223,19 @@ UINT CultureNameForLcid(LPCSTR lcidText, LPCSTR* cultureName) {
     return ERROR_INVALID_DATA;
 }
 
-UINT RewriteAppSettings(LPCSTR path, LPCSTR cultureName, std::string* why) {
+UINT RewriteAppSettings(LPCSTR path, LPCSTR cultureName, std::string* why, bool* refused) {
+    if (refused)
+        *refused = false;
     // The code is taken at the failing call, before any handle closes.
     const auto fail = [why](UINT result, const std::string& what, DWORD error) {
         if (why)
             *why = what + " (error " + std::to_string(error) + ")";
         return result;
+    };
+    const auto refuse = [&fail, refused](UINT result, const std::string& what, DWORD error) {
+        if (refused)
+            *refused = true;
+        return fail(result, what, error);
     };
     // Write access is asked up front although the file is only read: a file
     // that may not be changed (read-only, or refused by its folder) is turned
@@ -215,7 +243,8 @@ UINT RewriteAppSettings(LPCSTR path, LPCSTR cultureName, std::string* why) {
     // meanwhile; nobody may change it under the copy.
     // A link is opened as itself, never followed, and the file opened is the
     // one checked: a link, or a file with a second name elsewhere, is not
-    // rewritten.
+    // rewritten; nor is a file whose final path is not the path given (a
+    // link or junction in a folder on the way).
     FileHandle config(CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                   OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
@@ -227,6 +256,33 @@ UINT RewriteAppSettings(LPCSTR path, LPCSTR cultureName, std::string* why) {
                     opened.kind == LinkCheck::kUnknown ? "it cannot be examined"
                                                        : "it is a link or has more than one name",
                     opened.kind == LinkCheck::kUnknown ? opened.error : ERROR_ACCESS_DENIED);
+    const FinalPathCheck final = CheckFinalPath(config.get(), path);
+    if (final.kind == FinalPathCheck::kDiffers)
+        return refuse(ERROR_ACCESS_DENIED, FinalPathRefusal(final), ERROR_ACCESS_DENIED);
+    if (final.kind != FinalPathCheck::kSame)
+        return refuse(ERROR_ACCESS_DENIED, "its final path cannot be read", final.error);
+
+    // All three times as they are, to leave a refused file exactly so, and
+    // the creation time that a rewritten one keeps in all three.
+    FILETIME created{0, 0}, accessed{0, 0}, written{0, 0};
+    const bool timesKnown = GetFileTime(config.get(), &created, &accessed, &written) != FALSE;
+    if (!timesKnown)
+        created = accessed = written = FILETIME{0, 0};
+
+    // Only text is rewritten: a NUL byte says the file is something else
+    // (an application named by mistake, a file in another encoding), which
+    // the line rules would destroy. Nothing is created for it.
+    bool holdsNul = false;
+    if (!FindNul(config.get(), &holdsNul))
+        return fail(ERROR_INSTALL_FAILURE, "it cannot be read", GetLastError());
+    if (holdsNul) {
+        if (timesKnown)
+            SetFileTime(config.get(), &created, &accessed, &written);
+        return refuse(ERROR_INVALID_DATA,
+                      "it holds a NUL byte, so it is no text configuration file",
+                      ERROR_INVALID_DATA);
+    }
+
     // The copy is a file of this run's own, made new, so that whatever
     // appears at its name meanwhile makes the create fail rather than be
     // written. A leftover of an earlier run goes first (a link there would
@@ -257,8 +313,22 @@ UINT RewriteAppSettings(LPCSTR path, LPCSTR cultureName, std::string* why) {
         }
     } discard{copy, temporary, replaced};
 
+    const FinalPathCheck copyFinal = CheckFinalPath(copy.get(), temporary.c_str());
+    if (copyFinal.kind == FinalPathCheck::kDiffers)
+        return refuse(ERROR_ACCESS_DENIED,
+                      "the final path of " + temporary + " is " + copyFinal.finalPath,
+                      ERROR_ACCESS_DENIED);
+    if (copyFinal.kind != FinalPathCheck::kSame)
+        return refuse(ERROR_ACCESS_DENIED, "the final path of " + temporary + " cannot be read",
+                      copyFinal.error);
+
     const bool complete = CopyWithLanguage(config.get(), copy.get(), cultureName);
     const DWORD copyError = complete ? ERROR_SUCCESS : GetLastError();
+    // Both keep the creation time in all three times: the file as it stays
+    // when the replace fails, and the copy that takes its place.
+    SetAllTimes(config.get(), created);
+    if (complete)
+        SetAllTimes(copy.get(), created);
     config.reset();
     copy.reset();
     if (!complete)
@@ -321,6 +391,16 @@ UINT WriteConfigLanguage(MSIHANDLE installation) {
                       .c_str());
         return ERROR_INVALID_DATA;
     }
+    // The action runs as LocalSystem with a path a repair's command line can
+    // lead anywhere: only a drive-absolute path in its plainest form is taken
+    // (no share or device path, no "/", no ".." part, no second ":").
+    if (!IsPlainAbsolutePath(path.c_str())) {
+        LogAction(installation,
+                  ("Refused to rewrite " + path + ": not a plain absolute path (error " +
+                   std::to_string(ERROR_ACCESS_DENIED) + ")")
+                      .c_str());
+        return ERROR_ACCESS_DENIED;
+    }
 
     LogAction(installation, ("Appling language: " + lcid + " to " + path).c_str());
     LPCSTR culture = nullptr;
@@ -336,12 +416,13 @@ UINT WriteConfigLanguage(MSIHANDLE installation) {
         return ERROR_ACCESS_DENIED;
     }
 
-    const FILETIME created = ReadCreationTime(path.c_str());
     std::string why;
-    const UINT result = RewriteAppSettings(path.c_str(), culture, &why);
-    SetAllTimes(path.c_str(), created);
+    bool refused = false;
+    const UINT result = RewriteAppSettings(path.c_str(), culture, &why, &refused);
     if (result != ERROR_SUCCESS)
-        LogAction(installation, (path + " not changed: " + why).c_str());
+        LogAction(installation,
+                  ((refused ? "Refused to rewrite " + path + ": " : path + " not changed: ") + why)
+                      .c_str());
     return result;
 }
 

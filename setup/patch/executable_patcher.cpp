@@ -1,5 +1,6 @@
 #include "setup/patch/executable_patcher.h"
 
+#include "common/handles.h"
 #include "common/paths.h"
 #include "common/property.h"
 #include "common/text.h"
@@ -217,11 +218,11 @@ UINT ExecutablePatcher::ReadVersion() {
     return ERROR_SUCCESS;
 }
 
-int ExecutablePatcher::WritePatch() {
+int ExecutablePatcher::WritePatch(HANDLE executable) {
     writeFailure = PatchWriteFailure{};
     if (converterId == 0)
         return 1;
-    return WritePatchRecord(executablePath, record, &writeFailure) ? 1 : 0;
+    return WritePatchRecord(executable, record, &writeFailure) ? 1 : 0;
 }
 
 void ApplyLayoutCorrections(PatchInfo& record, int layoutVersion) {
@@ -239,6 +240,26 @@ namespace {
 
 std::string ErrorText(DWORD code) {
     return " (error " + std::to_string(code) + ")";
+}
+
+// Why the opened application is not patched, or nothing.
+std::string HandleRefusal(HANDLE executable, LPCSTR path) {
+    const LinkCheck links = CheckLinks(executable);
+    switch (links.kind) {
+    case LinkCheck::kPlain:
+        break;
+    case LinkCheck::kReparsePoint:
+        return "it is a symbolic link or junction" + ErrorText(ERROR_INVALID_DATA);
+    case LinkCheck::kHardLinked:
+        return "it has " + std::to_string(links.links) + " hard links" +
+               ErrorText(ERROR_INVALID_DATA);
+    default:
+        return "it cannot be examined" + ErrorText(links.error);
+    }
+    const FinalPathCheck final = CheckFinalPath(executable, path);
+    if (final.kind == FinalPathCheck::kDiffers)
+        return FinalPathRefusal(final) + ErrorText(ERROR_INVALID_DATA);
+    return FinalPathRefusal(final);
 }
 
 std::string WriteFailureText(const PatchWriteFailure& failure) {
@@ -303,9 +324,15 @@ UINT ApplyPatchInfo(MSIHANDLE installation, LPCSTR executableName, int layoutVer
     }
     // The actions write as LocalSystem, and INSTALLDIR may come from whoever
     // starts a repair: only a folder of this machine's own disks is taken,
-    // never a share, a device path or a folder relative to the current one.
+    // never a share, a device path or a folder relative to the current one,
+    // and only in its plainest form (no "/", no ".." part, no second ":").
     if (!IsDriveAbsolute(directory.get())) {
         log(notPatched + "INSTALLDIR is not a local absolute folder: " + directory.get() +
+            ErrorText(ERROR_INVALID_DATA));
+        return ERROR_SUCCESS;
+    }
+    if (!IsPlainAbsolutePath(directory.get())) {
+        log(notPatched + "INSTALLDIR is not a plain absolute folder: " + directory.get() +
             ErrorText(ERROR_INVALID_DATA));
         return ERROR_SUCCESS;
     }
@@ -322,6 +349,9 @@ UINT ApplyPatchInfo(MSIHANDLE installation, LPCSTR executableName, int layoutVer
     std::memcpy(path.get() + directoryLength, executableName, nameLength + 1);
 
     // Nothing is written through a link planted at the application's name.
+    // Looked at by name first, so that a junction there (a folder, which the
+    // open below would not take) is named as what it is; the handle that is
+    // written through is checked again below.
     const LinkCheck links = CheckLinks(path.get());
     if (links.kind == LinkCheck::kReparsePoint || links.kind == LinkCheck::kHardLinked) {
         log(std::string(path.get()) + " not patched: " +
@@ -339,7 +369,26 @@ UINT ApplyPatchInfo(MSIHANDLE installation, LPCSTR executableName, int layoutVer
         return ERROR_SUCCESS;
     }
     ApplyLayoutCorrections(*record, layoutVersion);
-    patcher.WritePatch();
+
+    // The record is written through the handle checked here: the file it
+    // stands for must be the application itself, at the path meant, with
+    // no link at its name nor in any folder on the way.
+    FileHandle executable(OpenForPatching(path.get(), FILE_FLAG_OPEN_REPARSE_POINT));
+    if (!executable) {
+        PatchWriteFailure unopened;
+        unopened.step = PatchWriteFailure::kOpen;
+        unopened.error = GetLastError();
+        log(std::string(path.get()) + " not patched: " + WriteFailureText(unopened) +
+            separatorNote);
+        return ERROR_SUCCESS;
+    }
+    const std::string refusal = HandleRefusal(executable.get(), path.get());
+    if (!refusal.empty()) {
+        log(std::string(path.get()) + " not patched: " + refusal + separatorNote);
+        return ERROR_SUCCESS;
+    }
+    patcher.WritePatch(executable.get());
+    executable.reset();
     const PatchWriteFailure& failure = patcher.WriteFailure();
     if (failure.step == PatchWriteFailure::kNone)
         log(std::string(path.get()) + " patched: " + WrittenValues(*record, patcher.ConverterId()) +

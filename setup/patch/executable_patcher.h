@@ -30,10 +30,11 @@ class ExecutablePatcher {
     // value needed for it is missing or unknown (nothing is written then).
     PatchInfo* CollectPatchValues(int layoutVersion);
 
-    // Writes the record over the first record in the executable. Non-zero when
-    // written with the times set back, and when no converter was chosen (then
-    // nothing is written); 0 when the file could not be patched.
-    int WritePatch();
+    // Writes the record over the first record in the executable, through
+    // the handle the caller opened and checked. Non-zero when written with
+    // the times set back, and when no converter was chosen (then nothing is
+    // written); 0 when the file could not be patched.
+    int WritePatch(HANDLE executable);
 
     bool Maintenance() const { return maintenance != 0; }
     std::uint16_t ConverterId() const { return converterId; }
@@ -72,7 +73,9 @@ void ApplyLayoutCorrections(PatchInfo& record, int layoutVersion);
 // Always 0: a patch that cannot be made never fails the installation. Each
 // call logs one line: the values written, or why the application was left
 // as shipped. Deferred data with more fields than its layout holds patches
-// nothing.
+// nothing; nor does an INSTALLDIR that is not a plain absolute folder, or an
+// application that is a link, has a second name, or whose final path is
+// not the path meant (a link or junction in a folder of the path).
 UINT ApplyPatchInfo(MSIHANDLE installation, LPCSTR executableName, int layoutVersion);
 
 } // namespace vantor

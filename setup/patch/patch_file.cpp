@@ -135,22 +135,14 @@ bool FindPatchRecord(HANDLE file, LONGLONG fileSize, LONGLONG from, LONGLONG* at
 namespace {
 
 // The platform's code is taken at the failing call, before any handle closes.
-bool OverwriteFirstRecord(LPCSTR path, const PatchInfo& record, PatchWriteFailure* failure) {
+bool OverwriteFirstRecord(HANDLE file, const PatchInfo& record, PatchWriteFailure* failure) {
     const auto fail = [failure](PatchWriteFailure::Step step, DWORD error) {
         failure->step = step;
         failure->error = error;
         return false;
     };
-    // Shared for reading and writing, as a stream open shares it: another
-    // program's handle on the freshly installed file (a virus scanner's, an
-    // indexer's) does not keep the record from being written.
-    FileHandle file(CreateFileA(path, GENERIC_READ | GENERIC_WRITE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file)
-        return fail(PatchWriteFailure::kOpen, GetLastError());
     LARGE_INTEGER size;
-    if (!GetFileSizeEx(file.get(), &size))
+    if (!GetFileSizeEx(file, &size))
         return fail(PatchWriteFailure::kRead, GetLastError());
     if (size.QuadPart <= 0)
         return fail(PatchWriteFailure::kNoRecord, 0);
@@ -158,16 +150,16 @@ bool OverwriteFirstRecord(LPCSTR path, const PatchInfo& record, PatchWriteFailur
     // The search answers no for a file it cannot read as well: a code set
     // meanwhile tells the two apart.
     SetLastError(ERROR_SUCCESS);
-    if (!FindPatchRecord(file.get(), size.QuadPart, 0, &at)) {
+    if (!FindPatchRecord(file, size.QuadPart, 0, &at)) {
         const DWORD error = GetLastError();
         return fail(error ? PatchWriteFailure::kRead : PatchWriteFailure::kNoRecord, error);
     }
     LARGE_INTEGER position;
     position.QuadPart = at;
-    if (!SetFilePointerEx(file.get(), position, nullptr, FILE_BEGIN))
+    if (!SetFilePointerEx(file, position, nullptr, FILE_BEGIN))
         return fail(PatchWriteFailure::kWrite, GetLastError());
     DWORD written = 0;
-    if (!WriteFile(file.get(), &record, DWORD(sizeof record), &written, nullptr))
+    if (!WriteFile(file, &record, DWORD(sizeof record), &written, nullptr))
         return fail(PatchWriteFailure::kWrite, GetLastError());
     if (written != sizeof record)
         return fail(PatchWriteFailure::kWrite, ERROR_WRITE_FAULT);
@@ -176,18 +168,38 @@ bool OverwriteFirstRecord(LPCSTR path, const PatchInfo& record, PatchWriteFailur
 
 } // namespace
 
-bool WritePatchRecord(LPCSTR path, const PatchInfo& record, PatchWriteFailure* failure) {
+HANDLE OpenForPatching(LPCSTR path, DWORD flags) {
+    // Shared for reading and writing, as a stream open shares it: another
+    // program's handle on the freshly installed file (a virus scanner's, an
+    // indexer's) does not keep the record from being written.
+    return CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | flags, nullptr);
+}
+
+bool WritePatchRecord(HANDLE file, const PatchInfo& record, PatchWriteFailure* failure) {
     PatchWriteFailure outcome;
     // The creation time is read before the file changes: afterwards all three
     // times are set back to it, so the installed file looks untouched.
-    const FILETIME created = ReadCreationTime(path);
-    if (OverwriteFirstRecord(path, record, &outcome) && !SetAllTimes(path, created)) {
+    const FILETIME created = ReadCreationTime(file);
+    if (OverwriteFirstRecord(file, record, &outcome) && !SetAllTimes(file, created)) {
         outcome.step = PatchWriteFailure::kTimes;
         outcome.error = GetLastError();
     }
     if (failure)
         *failure = outcome;
     return outcome.step == PatchWriteFailure::kNone;
+}
+
+bool WritePatchRecord(LPCSTR path, const PatchInfo& record, PatchWriteFailure* failure) {
+    FileHandle file(OpenForPatching(path, 0));
+    if (!file) {
+        if (failure) {
+            failure->step = PatchWriteFailure::kOpen;
+            failure->error = GetLastError();
+        }
+        return false;
+    }
+    return WritePatchRecord(file.get(), record, failure);
 }
 
 } // namespace vantor

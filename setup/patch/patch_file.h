@@ -82,13 +82,21 @@ struct PatchWriteFailure {
     DWORD error = 0;
 };
 
-// Writes record over the first record in the file at path, then sets the
-// file's creation, last-access and last-write times to the creation time it
-// had before. True when the record was written and the times were set (or
-// left alone because the creation time could not be read). False when the
-// file cannot be opened, holds no whole record, or the write fails; the times
-// are not touched then. The file never grows. failure, when given, tells
-// where a false answer comes from.
+// Opens the file at path for writing a record: read and write access, shared
+// for reading and writing, existing file only; flags join
+// FILE_ATTRIBUTE_NORMAL (FILE_FLAG_OPEN_REPARSE_POINT opens a link itself).
+HANDLE OpenForPatching(LPCSTR path, DWORD flags);
+
+// Writes record over the first record in the open file (opened as
+// OpenForPatching opens it), then sets the file's creation, last-access and
+// last-write times to the creation time it had before. True when the record
+// was written and the times were set (or left alone because the creation
+// time could not be read). False when the file holds no whole record or the
+// write fails; the times are not touched then. The file never grows.
+// failure, when given, tells where a false answer comes from.
+bool WritePatchRecord(HANDLE file, const PatchInfo& record, PatchWriteFailure* failure = nullptr);
+
+// The same for the file at path, opened here (kOpen when it cannot be).
 bool WritePatchRecord(LPCSTR path, const PatchInfo& record, PatchWriteFailure* failure = nullptr);
 
 } // namespace vantor
