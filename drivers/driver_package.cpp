@@ -86,6 +86,17 @@ UINT RunDriverPackageInstaller(MSIHANDLE installation, bool removal, LPCSTR argu
                                     .c_str());
         return result;
     }
+    // The file held must be the one the path names: a junction or link in
+    // any folder of the path (or at its name) leads elsewhere.
+    const FinalPathCheck final = CheckFinalPath(held.get(), tool.c_str());
+    if (final.kind != FinalPathCheck::kSame) {
+        LogAction(installation, (tool + " not started: " + FinalPathRefusal(final) +
+                                 (final.kind == FinalPathCheck::kDiffers
+                                      ? " (error " + std::to_string(ERROR_ACCESS_DENIED) + ")"
+                                      : std::string()))
+                                    .c_str());
+        return result;
+    }
     const TrustCheck trust = CheckOnlyTrustedCanChange(held.get(), tool);
     if (trust.error) {
         LogAction(installation, (tool + " not started: " + trust.why + " (error " +

@@ -111,7 +111,6 @@ TEST_F(DriverPackageTest, StartsToolsOnlyFromALocalFolder) {
         {local + "x/..\\", false}, // "/" anywhere
         {"C:\\x/../..\\", false},
         {local + "x:y\\", false}, // a second ":" (a stream)
-        {local + "\\", true},     // a doubled separator names the same folder
     };
     const std::pair<UINT(WINAPI*)(MSIHANDLE), const char*> actions[] = {
         {DIFxInstall, " /SA /A /D /SW"},
@@ -414,6 +413,53 @@ TEST_F(DriverPackageTest, StartsOnlyWhatOnlyTheTrustedCanChange) {
     }
 }
 
+// The tool held open must be the file its path names: a junction in a
+// folder of the path, or a link at the tool's name, leads elsewhere, and
+// nothing starts (the line names where the file really is).
+TEST_F(DriverPackageTest, StartsNothingThroughALink) {
+    struct Case {
+        const char* what;
+        // Makes "<product>/System/dpinst.exe" lead elsewhere; answers the
+        // host path of the file really reached.
+        std::function<std::string(const std::string& outside)> place;
+    } cases[] = {
+        {"the tool's folder is a junction",
+         [&](const std::string& outside) {
+             std::filesystem::create_directories(outside + "/System");
+             host::WriteHostFile(outside + "/System/dpinst.exe", "MZ planted");
+             std::filesystem::remove_all(installDir + "/System");
+             host::PlantLink(installDir + "/System", outside + "/System");
+             return outside + "/System/dpinst.exe";
+         }},
+        {"a folder two levels up is a junction",
+         [&](const std::string& outside) {
+             std::filesystem::create_directories(outside + "/Vantor/System");
+             host::WriteHostFile(outside + "/Vantor/System/dpinst.exe", "MZ planted");
+             std::filesystem::remove_all(installDir);
+             host::PlantLink(installDir, outside + "/Vantor");
+             return outside + "/Vantor/System/dpinst.exe";
+         }},
+        {"the tool is a link",
+         [&](const std::string& outside) {
+             host::WriteHostFile(outside + "/planted.exe", "MZ planted");
+             std::filesystem::remove(installDir + "/System/dpinst.exe");
+             host::PlantLink(installDir + "/System/dpinst.exe", outside + "/planted.exe");
+             return outside + "/planted.exe";
+         }},
+    };
+    for (const Case& c : cases) {
+        Fresh();
+        const std::string reached = c.place(host::MakeTempDir());
+
+        EXPECT_EQ(DIFxInstall(session), 1603u) << c.what;
+        EXPECT_TRUE(host::Launches().empty()) << c.what << ": nothing started";
+        EXPECT_EQ(host::LogLines(), std::vector<std::string>{"VantorCustomAction: " + tool +
+                                                             " not started: its final path is " +
+                                                             host::WinPath(reached) + " (error 5)"})
+            << c.what;
+    }
+}
+
 // The tool is held open from the check until it has started: at each moment
 // between, another program can neither write it, nor replace or delete it.
 TEST_F(DriverPackageTest, ToolIsHeldFromTheCheckToTheStart) {
@@ -436,7 +482,8 @@ TEST_F(DriverPackageTest, ToolIsHeldFromTheCheckToTheStart) {
             return DeleteFileA(tool.c_str()) ? DWORD(ERROR_SUCCESS) : GetLastError();
         },
     };
-    const char* const moments[] = {"GetNamedSecurityInfoA", "GetSecurityInfo", "CreateProcessA"};
+    const char* const moments[] = {"GetFinalPathNameByHandleA", "GetNamedSecurityInfoA",
+                                   "GetSecurityInfo", "CreateProcessA"};
     for (const char* moment : moments) {
         for (std::size_t attempt = 0; attempt < std::size(attempts); ++attempt) {
             Fresh();
