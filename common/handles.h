@@ -76,11 +76,20 @@ struct KernelHandleTraits {
     static void Close(Type h) { CloseHandle(h); }
 };
 
+// Blocks the platform allocated for the caller (security descriptors, SID
+// texts) go back with LocalFree.
+struct LocalMemoryTraits {
+    using Type = HLOCAL;
+    static Type None() { return nullptr; }
+    static void Close(Type h) { LocalFree(h); }
+};
+
 using MsiHandle = UniqueHandle<MsiHandleTraits>;
 using RegKey = UniqueHandle<RegKeyTraits>;
 using ScHandle = UniqueHandle<ScHandleTraits>;
 using FileHandle = UniqueHandle<FileHandleTraits>;
 using KernelHandle = UniqueHandle<KernelHandleTraits>;
+using LocalMemory = UniqueHandle<LocalMemoryTraits>;
 
 // A buffer from the process heap, for texts that the platform may write into.
 class HeapBuffer {

@@ -1,10 +1,12 @@
 // Plug-and-play driver packages are installed and removed by the platform's
 // driver package installer, which the package ships as "System\dpinst.exe"
 // below the install directory. The actions run deferred, so the install
-// directory comes from the deferred-action data.
+// directory comes from the deferred-action data. The tool runs as
+// LocalSystem: it starts only when no one but the trusted can change it.
 #include "drivers/driver_package.h"
 
 #include "common/action_boundary.h"
+#include "common/file_security.h"
 #include "common/handles.h"
 #include "common/install_folder.h"
 #include "common/paths.h"
@@ -54,8 +56,10 @@ UINT RunDriverPackageInstaller(MSIHANDLE installation, bool removal, LPCSTR argu
     }
     // The tool runs as LocalSystem: only from a folder of this machine's own
     // disks, never from a share or a device path ("\\host\share\",
-    // "\\?\", "\\.\") or a folder relative to the current one.
-    if (!IsDriveAbsolute(installDir.get())) {
+    // "\\?\", "\\.\") or a folder relative to the current one, and only by
+    // the plain form of its path (no "/", ".." or second ":" leading it
+    // elsewhere).
+    if (!IsPlainAbsolutePath(installDir.get())) {
         LogAction(installation,
                   (std::string("DPInst.exe not started, INSTALLDIR is not a local "
                                "absolute folder: ") +
@@ -76,6 +80,38 @@ UINT RunDriverPackageInstaller(MSIHANDLE installation, bool removal, LPCSTR argu
     const std::string tool = folder + kTool;
     const std::string tail =
         removal ? std::string(kRemovalSwitch) + (arguments ? arguments : "") : kInstallSwitches;
+
+    // Held open from the check until the process has started, reading and
+    // sharing only reading: nobody can write, replace or delete the file in
+    // between. A file someone else holds open for writing cannot be held.
+    FileHandle held(CreateFileA(tool.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!held) {
+        const DWORD error = GetLastError();
+        LogAction(installation, (tool + " not started: it cannot be held open (error " +
+                                 std::to_string(error) + ")")
+                                    .c_str());
+        return result;
+    }
+    // The file held must be the one the path names: a junction or link in
+    // any folder of the path (or at its name) leads elsewhere.
+    const FinalPathCheck final = CheckFinalPath(held.get(), tool.c_str());
+    if (final.kind != FinalPathCheck::kSame) {
+        LogAction(installation, (tool + " not started: " + FinalPathRefusal(final) +
+                                 (final.kind == FinalPathCheck::kDiffers
+                                      ? " (error " + std::to_string(ERROR_ACCESS_DENIED) + ")"
+                                      : std::string()))
+                                    .c_str());
+        return result;
+    }
+    const TrustCheck trust = CheckOnlyTrustedCanChange(held.get(), tool);
+    if (trust.error) {
+        LogAction(installation, (tool + " not started: " + trust.why + " (error " +
+                                 std::to_string(trust.error) + ")")
+                                    .c_str());
+        return result;
+    }
+
     const SIZE_T commandSize = tool.size() + tail.size() + 1;
     // Process creation may write into the command line.
     HeapBuffer commandLine(commandSize);
@@ -103,9 +139,11 @@ UINT RunDriverPackageInstaller(MSIHANDLE installation, bool removal, LPCSTR argu
     // with a blank ("C:\Program Files\...") would otherwise let the platform
     // try "C:\Program.exe" first. It runs in its own folder, where the INF
     // names of the removals lead to the package's own files.
-    if (!CreateProcessA(tool.c_str(), commandLine.get(), nullptr, nullptr, FALSE, 0, nullptr,
-                        folder.c_str(), &startup, &process)) {
-        const DWORD error = GetLastError();
+    const BOOL started = CreateProcessA(tool.c_str(), commandLine.get(), nullptr, nullptr, FALSE, 0,
+                                        nullptr, folder.c_str(), &startup, &process);
+    const DWORD error = GetLastError();
+    held.reset(); // the process has its own hold on its image now
+    if (!started) {
         LogAction(installation,
                   (tool + " could not be started (error " + std::to_string(error) + ")").c_str());
         return result;

@@ -9,7 +9,11 @@ namespace vantor {
 // packages, or with removal set to remove the package named by arguments
 // (a blank, then the INF file name), in its own folder as working
 // directory; waits for it and answers 0, 3010 when it asks for a restart,
-// or 1603. An INSTALLDIR that is not "<drive letter>:\..." starts nothing.
+// or 1603. Nothing starts for an INSTALLDIR that is not a plain absolute
+// path (IsPlainAbsolutePath), nor for a tool that cannot be held open, that
+// lies elsewhere than its path says (CheckFinalPath), or that anyone but the
+// trusted can change (CheckOnlyTrustedCanChange); each refusal is one log
+// line and 1603.
 UINT RunDriverPackageInstaller(MSIHANDLE installation, bool removal, LPCSTR arguments);
 
 // The action's result for the tool's exit code: bit 31 failure, bit 30 a

@@ -15,6 +15,8 @@
 #include <msi.h>
 #include <msiquery.h>
 #include <winsvc.h>
+#include <aclapi.h>
+#include <sddl.h>
 
 #else // host stand-in
 
@@ -44,7 +46,10 @@ typedef const void* LPCVOID;
 typedef BYTE* LPBYTE;
 typedef const BYTE* LPCBYTE;
 typedef DWORD* LPDWORD;
+typedef DWORD* PDWORD;
 typedef void* HANDLE;
+typedef HANDLE* PHANDLE;
+typedef HANDLE HLOCAL;
 typedef HANDLE HMODULE;
 typedef HANDLE HINSTANCE;
 typedef DWORD REGSAM;
@@ -135,6 +140,77 @@ typedef struct _PROCESS_INFORMATION {
     DWORD dwThreadId;
 } PROCESS_INFORMATION, *LPPROCESS_INFORMATION;
 
+// Security: owners and access lists of files and folders, and the process
+// token. A SID and an ACL are variable-length; their entries are read in place.
+typedef void* PSID;
+typedef void* PSECURITY_DESCRIPTOR;
+typedef DWORD SECURITY_INFORMATION;
+
+typedef struct _SID_IDENTIFIER_AUTHORITY {
+    BYTE Value[6];
+} SID_IDENTIFIER_AUTHORITY, *PSID_IDENTIFIER_AUTHORITY;
+
+#define ANYSIZE_ARRAY 1
+typedef struct _SID {
+    BYTE Revision;
+    BYTE SubAuthorityCount;
+    SID_IDENTIFIER_AUTHORITY IdentifierAuthority;
+    DWORD SubAuthority[ANYSIZE_ARRAY];
+} SID, *PISID;
+
+typedef struct _ACL {
+    BYTE AclRevision;
+    BYTE Sbz1;
+    WORD AclSize;
+    WORD AceCount;
+    WORD Sbz2;
+} ACL, *PACL;
+
+typedef struct _ACE_HEADER {
+    BYTE AceType;
+    BYTE AceFlags;
+    WORD AceSize;
+} ACE_HEADER, *PACE_HEADER;
+
+typedef struct _ACCESS_ALLOWED_ACE {
+    ACE_HEADER Header;
+    ACCESS_MASK Mask;
+    DWORD SidStart;
+} ACCESS_ALLOWED_ACE, *PACCESS_ALLOWED_ACE;
+
+typedef struct _ACCESS_DENIED_ACE {
+    ACE_HEADER Header;
+    ACCESS_MASK Mask;
+    DWORD SidStart;
+} ACCESS_DENIED_ACE, *PACCESS_DENIED_ACE;
+
+typedef struct _SID_AND_ATTRIBUTES {
+    PSID Sid;
+    DWORD Attributes;
+} SID_AND_ATTRIBUTES, *PSID_AND_ATTRIBUTES;
+
+typedef struct _TOKEN_USER {
+    SID_AND_ATTRIBUTES User;
+} TOKEN_USER, *PTOKEN_USER;
+
+typedef enum _SE_OBJECT_TYPE {
+    SE_UNKNOWN_OBJECT_TYPE = 0,
+    SE_FILE_OBJECT = 1,
+} SE_OBJECT_TYPE;
+
+typedef enum _TOKEN_INFORMATION_CLASS {
+    TokenUser = 1,
+} TOKEN_INFORMATION_CLASS;
+
+typedef enum _SID_NAME_USE {
+    SidTypeUser = 1,
+    SidTypeGroup = 2,
+    SidTypeDomain = 3,
+    SidTypeAlias = 4,
+    SidTypeWellKnownGroup = 5,
+} SID_NAME_USE;
+typedef SID_NAME_USE* PSID_NAME_USE;
+
 // Error codes.
 #define ERROR_SUCCESS 0L
 #define NO_ERROR 0L
@@ -152,6 +228,7 @@ typedef struct _PROCESS_INFORMATION {
 #define ERROR_FILE_EXISTS 80L
 #define ERROR_DISK_FULL 112L
 #define ERROR_INVALID_PARAMETER 87L
+#define ERROR_INSUFFICIENT_BUFFER 122L
 #define ERROR_ALREADY_EXISTS 183L
 #define ERROR_MORE_DATA 234L
 #define ERROR_NO_MORE_ITEMS 259L
@@ -171,6 +248,7 @@ typedef struct _PROCESS_INFORMATION {
 #define ERROR_UNKNOWN_PRODUCT 1605L
 #define ERROR_UNKNOWN_PROPERTY 1608L
 #define ERROR_FUNCTION_FAILED 1627L
+#define ERROR_NONE_MAPPED 1332L
 #define ERROR_SUCCESS_REBOOT_REQUIRED 3010L
 
 // Windows Installer.
@@ -236,6 +314,38 @@ typedef struct _PROCESS_INFORMATION {
 #define VOLUME_NAME_NT 0x2
 #define VOLUME_NAME_NONE 0x4
 typedef std::intptr_t LONG_PTR;
+
+// Access rights and access lists.
+#define FILE_WRITE_DATA 0x0002
+#define FILE_ADD_FILE 0x0002
+#define FILE_APPEND_DATA 0x0004
+#define FILE_ADD_SUBDIRECTORY 0x0004
+#define FILE_DELETE_CHILD 0x0040
+#define READ_CONTROL 0x00020000
+#define WRITE_DAC 0x00040000
+#define WRITE_OWNER 0x00080000
+#define SYNCHRONIZE 0x00100000
+#define GENERIC_EXECUTE 0x20000000u
+#define GENERIC_ALL 0x10000000u
+#define FILE_ALL_ACCESS 0x001F01FF
+#define FILE_GENERIC_READ 0x00120089
+#define FILE_GENERIC_WRITE 0x00120116
+#define FILE_GENERIC_EXECUTE 0x001200A0
+#define OWNER_SECURITY_INFORMATION 0x00000001
+#define DACL_SECURITY_INFORMATION 0x00000004
+#define SID_REVISION 1
+#define ACL_REVISION 2
+#define ACCESS_ALLOWED_ACE_TYPE 0x0
+#define ACCESS_DENIED_ACE_TYPE 0x1
+#define ACCESS_ALLOWED_COMPOUND_ACE_TYPE 0x4
+#define ACCESS_ALLOWED_OBJECT_ACE_TYPE 0x5
+#define ACCESS_ALLOWED_CALLBACK_ACE_TYPE 0x9
+#define ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE 0xB
+#define OBJECT_INHERIT_ACE 0x1
+#define CONTAINER_INHERIT_ACE 0x2
+#define INHERIT_ONLY_ACE 0x8
+#define INHERITED_ACE 0x10
+#define TOKEN_QUERY 0x0008
 
 // Services.
 #define SC_MANAGER_CONNECT 0x0001
@@ -361,6 +471,30 @@ BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFai
 BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags);
 BOOL WINAPI DeleteFileA(LPCSTR lpFileName);
 BOOL WINAPI CloseHandle(HANDLE hObject);
+
+// Security (advapi32; LocalFree kernel32). The descriptors and texts these
+// functions hand out are one block each, released with LocalFree.
+DWORD WINAPI GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE ObjectType,
+                             SECURITY_INFORMATION SecurityInfo, PSID* ppsidOwner, PSID* ppsidGroup,
+                             PACL* ppDacl, PACL* ppSacl,
+                             PSECURITY_DESCRIPTOR* ppSecurityDescriptor);
+DWORD WINAPI GetNamedSecurityInfoA(LPCSTR pObjectName, SE_OBJECT_TYPE ObjectType,
+                                   SECURITY_INFORMATION SecurityInfo, PSID* ppsidOwner,
+                                   PSID* ppsidGroup, PACL* ppDacl, PACL* ppSacl,
+                                   PSECURITY_DESCRIPTOR* ppSecurityDescriptor);
+BOOL WINAPI GetAce(PACL pAcl, DWORD dwAceIndex, LPVOID* pAce);
+BOOL WINAPI IsValidSid(PSID pSid);
+BOOL WINAPI EqualSid(PSID pSid1, PSID pSid2);
+BOOL WINAPI LookupAccountSidA(LPCSTR lpSystemName, PSID Sid, LPSTR Name, LPDWORD cchName,
+                              LPSTR ReferencedDomainName, LPDWORD cchReferencedDomainName,
+                              PSID_NAME_USE peUse);
+BOOL WINAPI ConvertSidToStringSidA(PSID Sid, LPSTR* StringSid);
+HANDLE WINAPI GetCurrentProcess(void);
+BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE TokenHandle);
+BOOL WINAPI GetTokenInformation(HANDLE TokenHandle, TOKEN_INFORMATION_CLASS TokenInformationClass,
+                                LPVOID TokenInformation, DWORD TokenInformationLength,
+                                PDWORD ReturnLength);
+HLOCAL WINAPI LocalFree(HLOCAL hMem);
 
 // Processes, waiting, timing (kernel32).
 BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,

@@ -23,15 +23,19 @@ set(block "")
 set(depth 0)
 foreach(line IN LISTS lines)
   string(REPLACE "@S@" ";" line "${line}")
-  if(depth GREATER 0 OR line MATCHES "^typedef (struct|union) [A-Za-z_]+ {$")
+  if(depth GREATER 0 OR line MATCHES "^typedef (struct|union|enum) [A-Za-z_]+ {$")
     # A structure: copied whole into namespace standin; its size, and the
-    # offset and size of each plain member, compared.
+    # offset and size of each plain member, compared. An enumeration: its
+    # size, and the value of each enumerator it names.
     string(APPEND block "${line}\n")
     if(line MATCHES "{")
       math(EXPR depth "${depth} + 1")
     endif()
     if(line MATCHES "^    [A-Za-z_][A-Za-z0-9_ ]*[ *]([A-Za-z_][A-Za-z0-9_]*);$" AND depth EQUAL 1)
       list(APPEND members "${CMAKE_MATCH_1}")
+    endif()
+    if(line MATCHES "^    ([A-Za-z_][A-Za-z0-9_]*) = [^,]+,$" AND depth EQUAL 1)
+      list(APPEND enumerators "${CMAKE_MATCH_1}")
     endif()
     if(line MATCHES "^ *}")
       math(EXPR depth "${depth} - 1")
@@ -43,8 +47,12 @@ foreach(line IN LISTS lines)
         foreach(member IN LISTS members)
           string(APPEND sizes "static_assert(offsetof(standin::${name}, ${member}) == offsetof(::${name}, ${member}) && sizeof(standin::${name}::${member}) == sizeof(::${name}::${member}), \"${name}::${member}\");\n")
         endforeach()
+        foreach(enumerator IN LISTS enumerators)
+          string(APPEND sizes "static_assert(static_cast<long long>(standin::${enumerator}) == static_cast<long long>(::${enumerator}), \"${enumerator}\");\n")
+        endforeach()
         set(block "")
         set(members "")
+        set(enumerators "")
       endif()
     endif()
   elseif(line MATCHES "^#define ([A-Za-z_][A-Za-z0-9_]*) (.+)$")
@@ -67,6 +75,8 @@ file(WRITE "${OUTPUT}.new" "// Generated from platform/platform.h by platform/st
 #include <msi.h>
 #include <msiquery.h>
 #include <winsvc.h>
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <cstddef>
 #include <cstdint>

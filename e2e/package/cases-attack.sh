@@ -59,6 +59,7 @@ attack_outside() {
 }
 
 attack_clean() {
+    chmod o-w "$(system_dir)/System" 2>/dev/null
     rm -rf "$ATTACK_EVIL" "$ATTACK_EVIL3" "$WINEPREFIX/drive_c/windows/system32/evil"
     find "$WINEPREFIX/drive_c" -name tessel.ini ! -path "$(system_dir)/*" -delete 2>/dev/null
     system_clean
@@ -71,6 +72,16 @@ attack_plant_dpinst() {
     for dir in "${ATTACK_DPINST_PLANTS[@]}"; do
         mkdir -p "$dir" && cp "$ATTACK_FIXTURE_DPINST" "$dir/dpinst.exe" || fail "setup: plant dpinst.exe"
     done
+}
+
+# The product's System folder becomes writable by everyone (Wine reports
+# mode o+w as an Everyone entry that may add and delete files), and a program
+# is put there in place of the shipped tool. The installation's own run of
+# the tool is forgotten, so that a run in the attack shows.
+attack_open_system_folder() {
+    system_clean
+    chmod o+w "$(system_dir)/System" &&
+        cp "$ATTACK_FIXTURE_DPINST" "$(system_dir)/System/dpinst.exe" || fail "setup: open System"
 }
 
 # The configuration file becomes a second name of a file outside the product,
@@ -135,6 +146,13 @@ attack_no_foreign_dpinst() { # dpinst.exe ran from the product's folder only, if
         "$(action_log_lines "$LOG")"
     expect_eq "dpinst.exe outside the product" "" \
         "$(system_recorded | grep -vF "${dir}System\\dpinst.exe" || true)"
+}
+
+attack_untrusted_tool_refused() { # nothing started from a folder everyone can change
+    expect_in "DIFxInstall result" '^(0|3)$' "$(action_result "$LOG" DIFxInstall)"
+    expect_in "action log" '^VantorCustomAction: .*\\System\\dpinst\.exe not started: .*\\System\\ can be changed by Everyone \(add file, add folder, delete child, delete\) \(error 5\)$' \
+        "$(action_log_lines "$LOG")"
+    expect_eq "dpinst.exe started" "" "$(system_recorded)"
 }
 
 attack_config_refused() { # SetConfigLanguage wrote no file through the second name
@@ -211,6 +229,8 @@ attack install_folder_device_path demo 1603 attack_plant_dpinst attack_no_foreig
     repair 'INSTALLDIR=\\.\C:\evil\' DEFAULT_HARBOR_CONFIG=none:
 attack install_folder_relative demo 1603 attack_plant_dpinst attack_no_foreign_dpinst \
     repair 'INSTALLDIR=evil\' DEFAULT_HARBOR_CONFIG=none:
+attack tool_folder_writable_by_everyone demo 1603 attack_open_system_folder \
+    attack_untrusted_tool_refused repair
 # The language is a preference (Return="ignore"): the refusal answers 5
 # and the repair goes on.
 attack config_file_hard_linked demo 0 attack_hard_link_config attack_config_refused \

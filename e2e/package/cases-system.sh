@@ -26,7 +26,7 @@ system_exit() {
 }
 # The fixture's files are no part of the package: each case starts without.
 system_clean() { rm -f "$(system_dir)/System/dpinst-exit.txt" "$(system_dir)/System/dpinst.log"; }
-system_recorded() { tr -d '\r' <"$(system_dir)/System/dpinst.log" 2>/dev/null; }
+system_recorded() { tr -d '\r' 2>/dev/null <"$(system_dir)/System/dpinst.log"; }
 system_config() { tr -d '\r' <"$(system_dir)/VantorDemo.exe.config" 2>/dev/null || echo "(missing)"; }
 
 # The service as the prefix's service manager reports it: its state number,

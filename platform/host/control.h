@@ -43,6 +43,9 @@ const std::vector<std::string>& CallLog();
 // How many calls were made to fail.
 long FaultsInjected();
 void ClearFaults();
+// Runs what just before the next call of api (once), as another process
+// would act at that moment: what's own platform calls count as calls too.
+void BeforeCall(const std::string& api, std::function<void()> what);
 
 // Used by the stand-in itself: counts the call and answers whether it fails.
 // When it fails, *error holds the code the test asked for (0: the default).
@@ -170,6 +173,36 @@ int OpenFileHandles();
 // ---------------------------------------------------------------- heap
 // Heap blocks from HeapAlloc not yet freed.
 int OpenHeapBlocks();
+// Blocks the platform handed out to be released with LocalFree (security
+// descriptors, SID texts) not yet released.
+int OpenLocalBlocks();
+
+// ---------------------------------------------------------------- security
+// Owners and access lists of files and folders, as GetNamedSecurityInfoA
+// and GetSecurityInfo report them. Accounts are SID texts ("S-1-5-32-544").
+struct Ace {
+    BYTE type = ACCESS_ALLOWED_ACE_TYPE;
+    BYTE flags = 0; // OBJECT_INHERIT_ACE, INHERIT_ONLY_ACE, ...
+    ACCESS_MASK mask = 0;
+    std::string sid;
+};
+struct Security {
+    std::string owner;                    // "": the descriptor has no owner
+    std::optional<std::vector<Ace>> dacl; // nullopt: a null DACL (no list at all)
+};
+// A file or folder (by host path; "/" is the drive's root C:\) reports this
+// from now on. One without a descriptor of its own reports DefaultSecurity():
+// owner Administrators; SYSTEM and Administrators full control, Users read
+// and execute.
+void SetSecurity(const std::string& hostPath, const Security& security);
+Security DefaultSecurity();
+// The account of the process token (GetTokenInformation(TokenUser)); SYSTEM
+// unless set, as for the deferred actions, which run as LocalSystem.
+void SetProcessUser(const std::string& sid);
+// Names LookupAccountSidA knows besides the well-known ones (Everyone,
+// CREATOR OWNER, SYSTEM, Authenticated Users, Administrators, Users,
+// TrustedInstaller); any other SID has no name (1332).
+void AddAccount(const std::string& sid, const std::string& domain, const std::string& name);
 
 // ---------------------------------------------------------------- handles
 // All handles of every area still open: the sum of the counters above.

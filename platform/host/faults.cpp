@@ -29,8 +29,15 @@ struct NamedFault {
     int seen = 0;
 };
 
+struct Hook {
+    std::string api;
+    std::function<void()> what;
+};
+
 struct FaultState {
     std::vector<NamedFault> named;
+    std::vector<Hook> hooks;
+    bool inHook = false;
     long failAt = 0;  // k-th call of any kind, 0: none
     long throwAt = 0; // k-th call of any kind throws, 0: none
     DWORD failAtError = 0;
@@ -59,6 +66,10 @@ void Reset() {
 
 void FailCall(const std::string& api, int nth, DWORD error) {
     Faults().named.push_back({api, nth, error});
+}
+
+void BeforeCall(const std::string& api, std::function<void()> what) {
+    Faults().hooks.push_back({api, std::move(what)});
 }
 
 void FailNthCall(long k, DWORD error) {
@@ -102,9 +113,20 @@ bool ShouldFail(const char* api, DWORD* error) {
     ++f.calls;
     if (f.keepLog)
         f.log.emplace_back(api);
+    if (!f.inHook) {
+        auto hook = std::find_if(f.hooks.begin(), f.hooks.end(),
+                                 [api](const Hook& h) { return h.api == api; });
+        if (hook != f.hooks.end()) {
+            std::function<void()> what = std::move(hook->what);
+            f.hooks.erase(hook);
+            f.inHook = true;
+            what();
+            f.inHook = false;
+        }
+    }
     // Releases run in destructors, where a throw would end the process.
-    static const char* const kReleases[] = {"CloseHandle", "MsiCloseHandle", "RegCloseKey",
-                                            "CloseServiceHandle", "HeapFree"};
+    static const char* const kReleases[] = {"CloseHandle",        "MsiCloseHandle", "RegCloseKey",
+                                            "CloseServiceHandle", "HeapFree",       "LocalFree"};
     if (f.throwAt && f.calls >= f.throwAt &&
         std::none_of(std::begin(kReleases), std::end(kReleases),
                      [api](const char* release) { return std::strcmp(api, release) == 0; })) {

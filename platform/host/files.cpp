@@ -91,6 +91,22 @@ std::string Canonical(const std::string& hostPath) {
 
 } // namespace
 
+std::string CanonicalPath(const std::string& hostPath) {
+    std::string path = Canonical(hostPath);
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    return path;
+}
+
+bool OpenFileOf(HANDLE handle, std::string* hostPath, DWORD* access) {
+    FileObject* file = FindKernel<FileObject>(handle);
+    if (!file)
+        return false;
+    *hostPath = file->linkAttributes ? file->path : CanonicalPath(file->path);
+    *access = file->access;
+    return true;
+}
+
 void SetDiskSpace(long long bytes) {
     F().diskSpace = bytes;
 }

@@ -24,6 +24,16 @@ std::string Lower(std::string text);
 std::string HostPath(const char* windowsPath);
 std::string ExpandShortNames(const std::string& hostPath);
 
+// The name under which the stand-in keeps what it knows of a file or folder:
+// its host path with links resolved and no trailing "/".
+std::string CanonicalPath(const std::string& hostPath);
+// The file or folder a CreateFileA handle has open (canonical host path) and
+// the access it was opened with; false for any other handle.
+bool OpenFileOf(HANDLE handle, std::string* hostPath, DWORD* access);
+
+// A block for the caller to release with LocalFree; zero-filled.
+void* LocalBlock(std::size_t bytes);
+
 } // namespace host
 
 namespace host {

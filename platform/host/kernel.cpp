@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <set>
 
 namespace host {
@@ -15,6 +16,7 @@ struct KernelState {
     std::map<HANDLE, std::unique_ptr<KernelObject>> objects;
     std::uintptr_t next = 0x1000;
     std::set<void*> heapBlocks;
+    std::set<void*> localBlocks;
 };
 
 KernelState& K() {
@@ -26,12 +28,17 @@ void ResetKernel() {
     for (void* block : K().heapBlocks)
         std::free(block);
     K().heapBlocks.clear();
+    for (void* block : K().localBlocks)
+        std::free(block);
+    K().localBlocks.clear();
     K().objects.clear();
 }
 
 Area kernelArea("kernel", ResetKernel, [] { return OpenKernelHandles(nullptr); });
 Area heapArea(
     "heap", [] {}, [] { return int(K().heapBlocks.size()); });
+Area localArea(
+    "local", [] {}, [] { return int(K().localBlocks.size()); });
 
 thread_local DWORD lastError = 0;
 
@@ -61,6 +68,18 @@ int OpenKernelHandles(const char* kind) {
 
 int OpenHeapBlocks() {
     return int(K().heapBlocks.size());
+}
+
+int OpenLocalBlocks() {
+    return int(K().localBlocks.size());
+}
+
+void* LocalBlock(std::size_t bytes) {
+    void* block = std::calloc(1, bytes ? bytes : 1);
+    if (!block)
+        throw std::bad_alloc();
+    K().localBlocks.insert(block);
+    return block;
 }
 
 } // namespace host
@@ -98,6 +117,20 @@ extern "C" BOOL WINAPI HeapFree(HANDLE hHeap, DWORD, LPVOID lpMem) {
         return FALSE;
     std::free(lpMem);
     return TRUE;
+}
+
+// Answers NULL once the block is released; a block it did not hand out
+// stays the caller's (answered back, 6).
+extern "C" HLOCAL WINAPI LocalFree(HLOCAL hMem) {
+    ShouldFail("LocalFree"); // counted, never made to fail
+    if (!hMem)
+        return nullptr;
+    if (!K().localBlocks.erase(hMem)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return hMem;
+    }
+    std::free(hMem);
+    return nullptr;
 }
 
 extern "C" DWORD WINAPI GetLastError(void) {

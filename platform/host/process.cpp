@@ -126,6 +126,12 @@ extern "C" BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandL
     return TRUE;
 }
 
+// The pseudo handle of the calling process: (HANDLE)-1, needing no close.
+extern "C" HANDLE WINAPI GetCurrentProcess(void) {
+    ShouldFail("GetCurrentProcess"); // counted, never made to fail
+    return reinterpret_cast<HANDLE>(LONG_PTR(-1));
+}
+
 extern "C" DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD) {
     DWORD error = 0;
     if (ShouldFail("WaitForSingleObject", &error)) {
