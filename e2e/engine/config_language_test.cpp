@@ -114,6 +114,24 @@ TEST_F(ConfigLanguage, UnknownLanguageAndUnwritableFileLeaveItAsItWas) {
     EXPECT_EQ(ReadText(config_), kInput);
 }
 
+// A rewrite that fails once its copy exists (another program holds the file
+// open without letting it be replaced) leaves the file as it was and takes
+// its copy away.
+TEST_F(ConfigLanguage, AFailedReplaceLeavesNoCopyBehind) {
+    HANDLE held = CreateFileA(config_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    LogCapture log;
+    const UINT result = Run("1031");
+    CloseHandle(held);
+    EXPECT_EQ(result, 5u);
+    EXPECT_EQ(ReadText(config_), kInput);
+    EXPECT_FALSE(Exists(config_ + ".tmp"));
+    ASSERT_FALSE(log.lines().empty());
+    EXPECT_EQ(log.lines().back(), "VantorCustomAction: " + config_ + " not changed: the copy " +
+                                      config_ + ".tmp cannot replace it (error 5)");
+}
+
 TEST_F(ConfigLanguage, DataWithoutAFieldTouchesNothing) {
     for (const char* data : {"", "|||"}) {
         ASSERT_EQ(session_.Set("CustomActionData", data), 0u);
