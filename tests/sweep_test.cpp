@@ -328,8 +328,10 @@ void ThrowingCallRuns(const SweepCase& c, long first, Channel& channel) {
     host::Reset();
 }
 
-// No real engine path makes an action run out of memory on demand: this
-// boundary line and result are shown here only, on the stand-in.
+// Under Wine the engine tier shows one such stop for real, in 32-bit code
+// only (a language action whose process has no address space left); an
+// allocation failure at every call of every action, 64-bit code included,
+// is shown here only.
 TEST_P(Sweep, AnAllocationFailureStopsTheActionAtItsBoundary) {
     const SweepCase& c = GetParam();
     SweepInChildren([&c](long first, Channel& channel) { ThrowingCallRuns(c, first, channel); },
