@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 using namespace engine;
 
@@ -113,6 +114,86 @@ TEST_F(ConfigLanguage, UnknownLanguageAndUnwritableFileLeaveItAsItWas) {
     CloseHandle(held);
     EXPECT_EQ(ReadText(config_), kInput);
 }
+
+// A rewrite that fails once its copy exists (another program holds the file
+// open without letting it be replaced) leaves the file as it was and takes
+// its copy away.
+TEST_F(ConfigLanguage, AFailedReplaceLeavesNoCopyBehind) {
+    HANDLE held = CreateFileA(config_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    LogCapture log;
+    const UINT result = Run("1031");
+    CloseHandle(held);
+    EXPECT_EQ(result, 5u);
+    EXPECT_EQ(ReadText(config_), kInput);
+    EXPECT_FALSE(Exists(config_ + ".tmp"));
+    ASSERT_FALSE(log.lines().empty());
+    EXPECT_EQ(log.lines().back(), "VantorCustomAction: " + config_ + " not changed: the copy " +
+                                      config_ + ".tmp cannot replace it (error 5)");
+}
+
+// An allocation that fails for real inside the action stops it at its
+// boundary: one line, the action's failure result, the file as it was and
+// no copy left. A 32-bit process's address space can be used up cheaply for
+// that; a 64-bit one cannot (Wine keeps a byte for every page of a
+// reservation), so the 64-bit program goes without this case.
+#ifndef _WIN64
+// The process's free address space, reserved while the object lives
+// (nothing committed, no memory used) but for one region of `spare` bytes,
+// where the action's thread finds its stack. Larger allocations fail.
+class AddressSpaceTaken {
+  public:
+    explicit AddressSpaceTaken(SIZE_T spare) {
+        // Wine loads what a thread's end needs when the first thread ends;
+        // with the address space taken it could not, and the action's
+        // thread would end abnormally.
+        HANDLE thread = CreateThread(nullptr, 0, Nothing, nullptr, 0, nullptr);
+        if (thread) {
+            WaitForSingleObject(thread, INFINITE);
+            CloseHandle(thread);
+        }
+        void* kept = VirtualAlloc(nullptr, spare, MEM_RESERVE, PAGE_NOACCESS);
+        for (SIZE_T size = SIZE_T(1) << 30; size >= 0x10000; size /= 2) {
+            while (void* block = VirtualAlloc(nullptr, size, MEM_RESERVE, PAGE_NOACCESS))
+                blocks_.push_back(block);
+        }
+        if (kept)
+            VirtualFree(kept, 0, MEM_RELEASE);
+    }
+    ~AddressSpaceTaken() {
+        for (void* block : blocks_)
+            VirtualFree(block, 0, MEM_RELEASE);
+    }
+    AddressSpaceTaken(const AddressSpaceTaken&) = delete;
+    AddressSpaceTaken& operator=(const AddressSpaceTaken&) = delete;
+
+  private:
+    static DWORD WINAPI Nothing(LPVOID) { return 0; }
+
+    std::vector<void*> blocks_;
+};
+
+TEST_F(ConfigLanguage, RunningOutOfMemoryStopsTheActionAtItsBoundary) {
+    // One line of 32 MiB, which the action holds whole while it reads it.
+    const std::string oneLine(32 << 20, 'x');
+    ASSERT_TRUE(WriteText(config_, oneLine));
+    ASSERT_EQ(session_.Set("CustomActionData", config_ + "|1031"), 0u);
+    LogCapture log;
+    UINT result = 0;
+    {
+        AddressSpaceTaken taken(8 << 20);
+        result = library_.Call("SetConfigLanguage", session_.handle());
+    }
+    EXPECT_EQ(result, 1603u);
+    EXPECT_TRUE(ReadText(config_) == oneLine) << "the file was changed";
+    EXPECT_FALSE(Exists(config_ + ".tmp"));
+    ASSERT_FALSE(log.lines().empty());
+    EXPECT_EQ(
+        log.lines().back(),
+        "VantorCustomAction: SetConfigLanguage: stopped by an internal error (out of memory)");
+}
+#endif
 
 TEST_F(ConfigLanguage, DataWithoutAFieldTouchesNothing) {
     for (const char* data : {"", "|||"}) {

@@ -337,6 +337,66 @@ TEST_F(PatchActions, ApplicationHeldOpenWithFullSharingIsPatched) {
     }
 }
 
+// INSTALLDIR may come from whoever starts a repair. A folder relative to the
+// current one (the action's process has one, whatever it is) is refused and
+// the application left as shipped, also where that folder holds one.
+TEST_F(PatchActions, AFolderRelativeToTheCurrentOneIsRefused) {
+    const App& rondo = kApps[0];
+    const std::string apps = dir_.Make("apps");
+    const std::string deeper = dir_.Make("apps\\deeper");
+    const std::string installed = apps + "\\" + rondo.file;
+    const std::string drive = dir_.path().substr(0, 2); // "C:"
+    struct Case {
+        const char* what;
+        std::string current; // the current folder while the action runs
+        std::string installDir;
+    } cases[] = {
+        {"relative", dir_.path(), "apps\\"},
+        {"the parent of the current folder", deeper, "..\\"},
+        {"up and down again", deeper, "..\\..\\apps\\"},
+        {"the drive's current folder", dir_.path(), drive + "apps\\"},
+        {"from the current drive's root", dir_.path(), dir_.path().substr(2) + "\\apps\\"},
+    };
+    char before[MAX_PATH] = "";
+    ASSERT_NE(GetCurrentDirectoryA(MAX_PATH, before), 0u);
+    for (const Case& c : cases) {
+        ASSERT_TRUE(CopyFileA(AppFixture(rondo.file).c_str(), installed.c_str(), FALSE)) << c.what;
+        ASSERT_TRUE(SetCurrentDirectoryA(c.current.c_str())) << c.what;
+        Data data{c.installDir, "3001", "1.0.0", "1", "3", "1031", "AB123", ""};
+        LogCapture log;
+        const UINT result = Run(rondo, data);
+        SetCurrentDirectoryA(before);
+        EXPECT_EQ(result, 0u) << c.what;
+        EXPECT_TRUE(ReadText(installed) == ReadText(AppFixture(rondo.file)))
+            << c.what << ": the application was changed";
+        ASSERT_FALSE(log.lines().empty()) << c.what << ": nothing logged";
+        EXPECT_NE(log.lines().back().find("rondo32.exe not patched: "), std::string::npos)
+            << c.what << ": " << log.lines().back();
+    }
+}
+
+// A second name of the application, made by someone who may write its
+// folder, would carry the record into a file elsewhere: the action leaves
+// the file as shipped under both names.
+TEST_F(PatchActions, AnApplicationWithASecondNameIsLeftAsShipped) {
+    const Data data{InstallDir(), "3001", "1.0.0", "1", "3", "1031", "AB123", ""};
+    for (const App* app : {&kApps[0], &kApps[2]}) {
+        Install(*app);
+        const std::string second = dir_.Make("elsewhere") + "\\" + app->file;
+        ASSERT_TRUE(CreateHardLinkA(second.c_str(), Installed(*app).c_str(), nullptr))
+            << app->file << ": " << GetLastError();
+        LogCapture log;
+        EXPECT_EQ(Run(*app, data), 0u) << app->action;
+        EXPECT_TRUE(ReadText(second) == ReadText(AppFixture(app->file)))
+            << app->action << ": the application was changed";
+        ASSERT_FALSE(log.lines().empty()) << app->action << ": nothing logged";
+        EXPECT_EQ(log.lines().back(), "VantorCustomAction: " + Installed(*app) +
+                                          " not patched: it has 2 hard links (error 13)")
+            << app->action;
+        DeleteFileA(second.c_str());
+    }
+}
+
 TEST_F(PatchActions, PatchingTwiceLeavesTheSameRecord) {
     const Data data{InstallDir(), "3001", "1.0.0", "1", "3", "1031", "AB123", ""};
     for (const App& app : kApps) {

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -151,6 +152,91 @@ TEST_F(Services, DriverUninstallOfAnUnregisteredService) {
     EXPECT_FALSE(Lookup("kappa").exists);
     // Created on the way to its deletion, with its event source.
     EXPECT_TRUE(KeyExists(EventLogKey("kappa")));
+}
+
+// What Wine's service manager refuses, each action says in one line with
+// the manager's code.
+TEST_F(Services, ActionsThatFailSayWhy) {
+    const auto create = [](const char* name, DWORD type, const std::string& program) {
+        SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+        SC_HANDLE service =
+            manager ? CreateServiceA(manager, name, name, SERVICE_ALL_ACCESS, type,
+                                     SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, program.c_str(),
+                                     nullptr, nullptr, nullptr, nullptr, nullptr)
+                    : nullptr;
+        if (manager)
+            CloseServiceHandle(manager);
+        return service;
+    };
+    struct Case {
+        const char* what;
+        const char* action;
+        std::function<SC_HANDLE()> arrange; // a handle the test holds while the action runs
+        std::string line;                   // after "VantorCustomAction: "
+    } cases[] = {
+        {"no kernel driver loads here", "InstallKappaSys", [] { return SC_HANDLE(nullptr); },
+         "Vantor Technology Kappa Driver (kappa) not installed: the start request was refused "
+         "(error 1114)"},
+        {"no kernel driver loads here", "InstallVantorSys", [] { return SC_HANDLE(nullptr); },
+         "Vantor Technology Parallel Port Device Driver (vantor) not installed: the start request "
+         "was refused (error 1114)"},
+        {"the service's program is missing", "StartVantorAutoLauchService",
+         [&create] {
+             CloseServiceHandle(
+                 create(kAutoLaunch, SERVICE_WIN32_OWN_PROCESS, "C:\\nowhere\\missing.exe"));
+             return SC_HANDLE(nullptr);
+         },
+         "Vantor Auto Launch Service not started: the start request was refused (error 2)"},
+        {"the service is marked for deletion already", "UninstallKappaSys",
+         [&create] {
+             Remove("kappa"); // the install above registered it
+             SC_HANDLE held = create("kappa", SERVICE_KERNEL_DRIVER,
+                                     "%SystemRoot%\\system32\\drivers\\kappa.sys");
+             DeleteService(held);
+             return held;
+         },
+         "Vantor Technology Kappa Driver (kappa) not removed: the service cannot be deleted "
+         "(error 1072)"},
+    };
+    for (const Case& c : cases) {
+        SC_HANDLE held = c.arrange();
+        LogCapture log;
+        EXPECT_EQ(Run(c.action), 1603u) << c.action << " (" << c.what << ")";
+        if (held)
+            CloseServiceHandle(held);
+        ASSERT_FALSE(log.lines().empty()) << c.action << " (" << c.what << "): nothing logged";
+        EXPECT_EQ(log.lines().back(), "VantorCustomAction: " + c.line)
+            << c.action << " (" << c.what << ")";
+    }
+}
+
+// A driver that runs already (a repair, or an earlier product's) is
+// installed. Wine loads no kernel driver: a service of the driver's name that
+// runs the fixture program stands in for one, as the action takes a service
+// that exists as it finds it.
+TEST_F(Services, ADriverThatRunsAlreadyIsInstalled) {
+    const std::string program = "\"" + FixturePath("service_fixture.exe") + "\"";
+    for (const char* install : {"InstallKappaSys", "InstallVantorSys"}) {
+        const char* name = std::string(install) == "InstallKappaSys" ? "kappa" : "vantor";
+        SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+        ASSERT_NE(manager, nullptr);
+        SC_HANDLE service =
+            CreateServiceA(manager, name, name, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                           SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, program.c_str(), nullptr,
+                           nullptr, nullptr, nullptr, nullptr);
+        ASSERT_NE(service, nullptr) << name << ": " << GetLastError();
+        EXPECT_TRUE(StartServiceA(service, 0, nullptr)) << name << ": " << GetLastError();
+        CloseServiceHandle(service);
+        CloseServiceHandle(manager);
+        for (int i = 0; i < 100 && State(name) != SERVICE_RUNNING; ++i)
+            Sleep(50);
+        ASSERT_EQ(State(name), DWORD(SERVICE_RUNNING)) << name;
+
+        LogCapture log;
+        EXPECT_EQ(Run(install), 0u) << install;
+        EXPECT_TRUE(log.lines().empty()) << install << ": " << log.lines().back();
+        EXPECT_EQ(State(name), DWORD(SERVICE_RUNNING)) << name;
+    }
 }
 
 TEST_F(Services, AutoLaunchServiceIsStarted) {
