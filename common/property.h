@@ -84,6 +84,9 @@ class RegistryProperty final : public IProperty {
     RegistryProperty(MSIHANDLE installation, LPCSTR name);
     // Nameless, made only to delete the key.
     explicit RegistryProperty(MSIHANDLE installation) : RegistryProperty(installation, nullptr) {}
+    // A value (or, nameless, the key) of another product of the family, named
+    // by its product code; an empty code gives no key, as above.
+    static RegistryProperty OfProduct(LPCSTR productCode, LPCSTR name = nullptr);
 
     UINT Read() override;
     UINT Write() override;
@@ -98,13 +101,23 @@ class RegistryProperty final : public IProperty {
     // Null when the product code could not be read: no key is ever touched then.
     LPCSTR KeyPath() const { return keyPath_.get(); }
 
+    // Why the last Read answered 1603: the registry's own code (2 for a key
+    // or value that is not there), and whether the key itself opened.
+    LONG RegistryError() const { return registryError_; }
+    bool KeyFound() const { return keyFound_; }
+
     static constexpr const char* kRoot = "SOFTWARE\\Vantor Technology";
 
   private:
+    explicit RegistryProperty(LPCSTR name) : name_(name) {}
+    void SetKeyPath(LPCSTR productCode);
+
     LPCSTR name_;
     std::unique_ptr<char[]> value_;
     DWORD size_ = 0; // bytes with terminator, as stored
     std::unique_ptr<char[]> keyPath_;
+    LONG registryError_ = ERROR_SUCCESS;
+    bool keyFound_ = false;
 };
 
 // Sends text to the installation log as "VantorCustomAction: <text>".

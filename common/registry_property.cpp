@@ -17,36 +17,52 @@ RegistryProperty::RegistryProperty(MSIHANDLE installation, LPCSTR name) : name_(
     productCode[size] = '\0';
     if (MsiGetPropertyA(installation, "ProductCode", productCode.get(), &size) != ERROR_SUCCESS)
         return;
+    SetKeyPath(productCode.get());
+}
+
+RegistryProperty RegistryProperty::OfProduct(LPCSTR productCode, LPCSTR name) {
+    RegistryProperty property(name);
+    property.SetKeyPath(productCode);
+    return property;
+}
+
+void RegistryProperty::SetKeyPath(LPCSTR productCode) {
     // An empty product code would name the company key that every product
     // of the family shares: no key then.
-    if (productCode[0] == '\0')
+    if (!productCode || productCode[0] == '\0')
         return;
-    const std::size_t length = std::strlen(kRoot) + 1 + std::strlen(productCode.get()) + 1;
+    const std::size_t length = std::strlen(kRoot) + 1 + std::strlen(productCode) + 1;
     keyPath_.reset(new char[length]);
     std::strcpy(keyPath_.get(), kRoot);
     std::strcat(keyPath_.get(), "\\");
-    std::strcat(keyPath_.get(), productCode.get());
+    std::strcat(keyPath_.get(), productCode);
 }
 
 UINT RegistryProperty::Read() {
     value_.reset();
     size_ = 0;
+    keyFound_ = false;
+    registryError_ = ERROR_INVALID_PARAMETER; // no key path or no name
     if (!keyPath_ || !name_)
         return ERROR_INSTALL_FAILURE;
     RegKey key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath_.get(), 0, KEY_QUERY_VALUE, key.put()) !=
-        ERROR_SUCCESS)
+    registryError_ =
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath_.get(), 0, KEY_QUERY_VALUE, key.put());
+    if (registryError_ != ERROR_SUCCESS)
         return ERROR_INSTALL_FAILURE;
+    keyFound_ = true;
     DWORD size = 0;
-    if (RegQueryValueExA(key.get(), name_, nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS)
+    registryError_ = RegQueryValueExA(key.get(), name_, nullptr, nullptr, nullptr, &size);
+    if (registryError_ != ERROR_SUCCESS)
         return ERROR_INSTALL_FAILURE;
     // One byte more than stored, so that data stored without a terminator
     // still ends as a text after its last byte.
     std::unique_ptr<char[]> value(new char[size + 1]);
     std::memset(value.get(), 0, size + 1);
     DWORD got = size;
-    if (RegQueryValueExA(key.get(), name_, nullptr, nullptr, reinterpret_cast<LPBYTE>(value.get()),
-                         &got) != ERROR_SUCCESS)
+    registryError_ = RegQueryValueExA(key.get(), name_, nullptr, nullptr,
+                                      reinterpret_cast<LPBYTE>(value.get()), &got);
+    if (registryError_ != ERROR_SUCCESS)
         return ERROR_INSTALL_FAILURE;
     value_ = std::move(value);
     size_ = got;

@@ -6,6 +6,7 @@
 
 #include "common/action_boundary.h"
 #include "common/handles.h"
+#include "common/install_folder.h"
 #include "common/paths.h"
 #include "common/property.h"
 #include "drivers/exports.h"
@@ -60,6 +61,12 @@ UINT RunDriverPackageInstaller(MSIHANDLE installation, bool removal, LPCSTR argu
                                "absolute folder: ") +
                    installDir.get() + " (error " + std::to_string(ERROR_INVALID_DATA) + ")")
                       .c_str());
+        return result;
+    }
+    // Once the product has recorded its install folder, nothing starts from another.
+    const FolderCheck recorded = CheckRecordedFolder(installation, installDir.get());
+    if (recorded.Refused()) {
+        LogAction(installation, ("DPInst.exe not started, " + recorded.why).c_str());
         return result;
     }
 

@@ -168,6 +168,8 @@ typedef struct _PROCESS_INFORMATION {
 #define ERROR_BAD_QUERY_SYNTAX 1615L
 #define ERROR_INSTALL_FAILURE 1603L
 #define ERROR_UNKNOWN_FEATURE 1606L
+#define ERROR_UNKNOWN_PRODUCT 1605L
+#define ERROR_UNKNOWN_PROPERTY 1608L
 #define ERROR_FUNCTION_FAILED 1627L
 #define ERROR_SUCCESS_REBOOT_REQUIRED 3010L
 
@@ -181,6 +183,9 @@ typedef struct _PROCESS_INFORMATION {
 #define INSTALLSTATE_SOURCE 4
 #define INSTALLSTATE_DEFAULT 5
 #define MSI_NULL_INTEGER ((int)0x80000000)
+// The product lifecycle: other products' state, and refusals shown to the user.
+#define INSTALLMESSAGE_ERROR 0x01000000
+#define INSTALLSTATE_INVALIDARG (-2)
 
 // Registry.
 #define HKEY_LOCAL_MACHINE ((HKEY)(ULONG_PTR)0x80000002u)
@@ -290,6 +295,10 @@ UINT WINAPI MsiGetFeatureStateA(MSIHANDLE hInstall, LPCSTR szFeature, INSTALLSTA
 UINT WINAPI MsiSetFeatureStateA(MSIHANDLE hInstall, LPCSTR szFeature, INSTALLSTATE iState);
 UINT WINAPI MsiEnumRelatedProductsA(LPCSTR lpUpgradeCode, DWORD dwReserved, DWORD iProductIndex,
                                     LPSTR lpProductBuf);
+// The product lifecycle (msi.dll).
+UINT WINAPI MsiGetProductInfoA(LPCSTR szProduct, LPCSTR szAttribute, LPSTR lpValueBuf,
+                               LPDWORD pcchValueBuf);
+INSTALLSTATE WINAPI MsiQueryProductStateA(LPCSTR szProduct);
 
 // Registry (advapi32).
 LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,

@@ -10,6 +10,14 @@ extern "C" {
 UINT WINAPI CacheProperties(MSIHANDLE installation);
 UINT WINAPI ClearPropertiesCache(MSIHANDLE installation);
 
+// cache/lifecycle_actions.cpp
+UINT WINAPI RecallChoices(MSIHANDLE installation);
+UINT WINAPI CarryOverChoices(MSIHANDLE installation);
+UINT WINAPI ClearReplacedCaches(MSIHANDLE installation);
+
+// cache/check_choices.cpp
+UINT WINAPI CheckChoices(MSIHANDLE installation);
+
 // patch/patch_actions.cpp
 UINT WINAPI RondoApplyPatchInfo(MSIHANDLE installation);
 UINT WINAPI RondoDemoApplyPatchInfo(MSIHANDLE installation);
@@ -23,6 +31,7 @@ UINT WINAPI SableApplyPatchInfo(MSIHANDLE installation);
 
 // choice/converter_choice.cpp
 UINT WINAPI AppendComboBox(MSIHANDLE installation);
+UINT WINAPI SelectDriversFeature(MSIHANDLE installation);
 
 // choice/harbor_choice.cpp
 UINT WINAPI PopulateHarborChoices(MSIHANDLE installation);

@@ -3,6 +3,7 @@
 #include "setup/exports.h"
 #include "sweep.h"
 
+#include <optional>
 #include <string>
 
 using namespace vantor;
@@ -42,6 +43,33 @@ TEST_F(CacheTest, CachePropertiesStoresTheFourChoices) {
     EXPECT_EQ(value->type, DWORD(REG_SZ));
     EXPECT_EQ(value->data.size(), 5u) << "the text with its terminator";
     EXPECT_FALSE(host::GetRegValue(kProductKey, "UNRELATED"));
+}
+
+// The five choices and the install folder, which later runs compare in one
+// form: with its trailing separator.
+TEST_F(CacheTest, CachePropertiesStoresTheProfileAndTheInstallFolder) {
+    struct Case {
+        const char* what;
+        std::optional<std::string> installDir; // none: not set
+        std::string recorded;
+    } cases[] = {
+        {"as the engine resolved it", "C:\\Program Files\\Vantor Demo\\",
+         "C:\\Program Files\\Vantor Demo\\"},
+        {"without its separator", "D:\\Loggers", "D:\\Loggers\\"},
+        {"not set: no record", std::nullopt, ""},
+    };
+    for (const Case& c : cases) {
+        host::Reset();
+        session = host::OpenSession();
+        host::SetProperty("ProductCode", kProduct);
+        host::SetProperty("DEFAULT_HARBOR_CONFIG", "coastal.ini");
+        if (c.installDir)
+            host::SetProperty("INSTALLDIR", *c.installDir);
+        EXPECT_EQ(CacheProperties(session), 0u) << c.what;
+        EXPECT_EQ(Cached("INSTALLDIR"), c.recorded) << c.what;
+        EXPECT_EQ(Cached("DEFAULT_HARBOR_CONFIG"), "coastal.ini") << c.what;
+        EXPECT_TRUE(host::LogLines().empty()) << c.what;
+    }
 }
 
 TEST_F(CacheTest, EmptyChoiceIsCachedAsOneByteText) {

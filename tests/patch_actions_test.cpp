@@ -365,6 +365,43 @@ TEST_F(PatchActionTest, MaintenanceRunWithoutCache) {
     EXPECT_EQ(RecordOf("fathom.exe"), (Expected{3200, 0, 49, "CACHED", 6017}.Bytes()));
 }
 
+// A repair that finds no cache key still patches with its fallback, and its
+// line says where the choices were not found.
+TEST_F(PatchActionTest, MaintenanceLineSaysTheCacheWasNotFound) {
+    const std::string note = "; the choices were not found in the registry cache (error 2)";
+    struct Case {
+        const char* what;
+        const char* reinstallMode;
+        std::function<void()> arrange;
+        std::string values; // after "<path> patched: "
+    } cases[] = {
+        {"repair without a key", "omus", [] {},
+         "converter 100 (code 100), port 0, country 49, serial \"\", version 6017" + note},
+        {"repair with a key that lacks the converter", "omus",
+         [] { host::SetRegString(kCacheKey, "SERIAL_NUMBER", "CACHED"); },
+         "converter 100 (code 100), port 0, country 49, serial \"CACHED\", version 6017"},
+        {"repair with the cache", "omus",
+         [] { host::SetRegString(kCacheKey, "DEFAULT_CONVERTER", "81"); },
+         "converter 81 (code 81), port 0, country 49, serial \"\", version 6017"},
+        {"first installation", "", [] {},
+         "converter 3001 (code 3001), port 0, country 49, serial \"AB123\", version 6017"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        host::Reset();
+        session = host::OpenSession();
+        dir = host::MakeTempDir();
+        host::SetProperty("ProductCode", kProductCode);
+        InstallApps();
+        c.arrange();
+        Choices choices = Default();
+        choices.reinstallMode = c.reinstallMode;
+        EXPECT_EQ(RunDeferred(RondoApplyPatchInfo, choices.Data()), 0u);
+        EXPECT_EQ(lastLine,
+                  "VantorCustomAction: " + choices.installDir + "rondo32.exe patched: " + c.values);
+    }
+}
+
 TEST_F(PatchActionTest, MaintenanceFlag) {
     struct Case {
         const char* what;
@@ -444,11 +481,12 @@ TEST_F(PatchActionTest, UnpatchedSaysWhy) {
          app + "ProductVersion \"0.0.0\" gives version 0"},
         {"CustomActionData unreadable", base.Data(), [] { host::FailCall("MsiGetPropertyA"); },
          "rondo32.exe not patched: CustomActionData cannot be read (error 1603)"},
-        // Two engine reads per value: INSTALLDIR, REINSTALLMODE, DEFAULT_CONVERTER
-        // (a USB device reads no port), ProductLanguage, SERIAL_NUMBER, ProductVersion.
-        {"language unreadable", base.Data(), [] { host::FailCall("MsiGetPropertyA", 7); },
+        // Two engine reads per value: INSTALLDIR, ProductCode (the record of
+        // the install folder), REINSTALLMODE, DEFAULT_CONVERTER (a USB device
+        // reads no port), ProductLanguage, SERIAL_NUMBER, ProductVersion.
+        {"language unreadable", base.Data(), [] { host::FailCall("MsiGetPropertyA", 9); },
          app + "ProductLanguage cannot be read (error 1603)"},
-        {"version unreadable", base.Data(), [] { host::FailCall("MsiGetPropertyA", 11); },
+        {"version unreadable", base.Data(), [] { host::FailCall("MsiGetPropertyA", 13); },
          app + "ProductVersion cannot be read (error 1603)"},
         {"application read-only", base.Data(), [this] { host::SetReadOnly(Path("rondo32.exe")); },
          app + "the file cannot be opened for writing (error 5)"},

@@ -67,6 +67,8 @@ const std::vector<std::string>& LogLines();
 
 // Tables of the active database. Fields are text or integers; a null field is
 // an empty text. keyColumns: how many leading columns form the primary key.
+// Views take "SELECT * FROM t" or a list of columns ("SELECT `a`, `b` FROM t"),
+// each with an optional "WHERE `c` = 'v'"; temporary rows go in through "*".
 struct Field {
     bool isInteger = false;
     int integer = 0;
@@ -98,6 +100,16 @@ void AddRelatedProduct(const std::string& upgradeCode, const std::string& produc
 
 // Installer handles (sessions excluded) that are still open.
 int OpenMsiHandles();
+
+// Products of this machine, for MsiQueryProductStateA (the state given;
+// unknown ones -1) and MsiGetProductInfoA("VersionString", answered for an
+// installed product, INSTALLSTATE_DEFAULT; 1605 for any other).
+void AddProduct(const std::string& productCode, const std::string& version,
+                INSTALLSTATE state = INSTALLSTATE_DEFAULT);
+void RemoveProduct(const std::string& productCode);
+// Messages of type INSTALLMESSAGE_ERROR, formatted as the INFO ones are; they
+// do not go to LogLines().
+const std::vector<std::string>& ErrorMessages();
 
 // ---------------------------------------------------------------- registry
 // HKEY_LOCAL_MACHINE, with the keys "SOFTWARE" and "SYSTEM" always present.

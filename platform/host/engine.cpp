@@ -23,6 +23,7 @@ struct Record {
 
 struct View {
     std::string table;
+    std::vector<int> columns; // selected columns by index; empty: "*", every column
     std::string filterColumn; // empty: every row
     std::string filterValue;
     bool executed = false;
@@ -44,11 +45,18 @@ struct Feature {
     std::optional<INSTALLSTATE> request;
 };
 
+struct Product {
+    std::string version;
+    INSTALLSTATE state;
+};
+
 struct Engine {
     std::map<std::string, std::string> properties;
     bool deferred = false;
     std::vector<std::string> forbidden;
     std::vector<std::string> log;
+    std::vector<std::string> errors;
+    std::map<std::string, Product> products; // upper-case code
     std::map<std::string, Table> tables;
     std::map<std::string, Feature> features;
     std::optional<int> installLevel;
@@ -219,6 +227,20 @@ int OpenMsiHandles() {
     return OpenNonSession();
 }
 
+// ---------------------------------------------------------------- control: lifecycle
+
+void AddProduct(const std::string& productCode, const std::string& version, INSTALLSTATE state) {
+    E().products[Upper(productCode)] = Product{version, state};
+}
+
+void RemoveProduct(const std::string& productCode) {
+    E().products.erase(Upper(productCode));
+}
+
+const std::vector<std::string>& ErrorMessages() {
+    return E().errors;
+}
+
 } // namespace host
 
 using namespace host;
@@ -344,7 +366,8 @@ extern "C" int WINAPI MsiProcessMessage(MSIHANDLE hInstall, INSTALLMESSAGE eMess
     Object* r = Find(hRecord, Kind::Record);
     if (!Find(hInstall, Kind::Session) || !r)
         return -1;
-    if ((eMessageType & 0xFF000000) != INSTALLMESSAGE_INFO)
+    const int type = eMessageType & 0xFF000000;
+    if (type != INSTALLMESSAGE_INFO && type != INSTALLMESSAGE_ERROR)
         return 0;
     // "[n]" stands for field n; field 0 is the template.
     const std::string templ = FieldText(r->record.fields[0]);
@@ -361,7 +384,7 @@ extern "C" int WINAPI MsiProcessMessage(MSIHANDLE hInstall, INSTALLMESSAGE eMess
             text += templ[i];
         }
     }
-    E().log.push_back(text);
+    (type == INSTALLMESSAGE_ERROR ? E().errors : E().log).push_back(text);
     return 1; // IDOK
 }
 
@@ -384,22 +407,34 @@ extern "C" UINT WINAPI MsiDatabaseOpenViewA(MSIHANDLE hDatabase, LPCSTR szQuery,
         return ERROR_INVALID_HANDLE;
     if (!szQuery || !phView)
         return ERROR_INVALID_PARAMETER;
-    static const std::regex query("\\s*SELECT\\s+\\*\\s+FROM\\s+`?(\\w+)`?"
-                                  "(?:\\s+WHERE\\s+`?(\\w+)`?\\s*=\\s*'([^']*)')?\\s*",
-                                  std::regex::icase);
+    // "SELECT * | `a`, `b` FROM t [WHERE `c` = 'v']": what the actions ask.
+    static const std::regex query(
+        "\\s*SELECT\\s+(\\*|`?\\w+`?(?:\\s*,\\s*`?\\w+`?)*)\\s+FROM\\s+`?(\\w+)`?"
+        "(?:\\s+WHERE\\s+`?(\\w+)`?\\s*=\\s*'([^']*)')?\\s*",
+        std::regex::icase);
     std::cmatch m;
     if (!std::regex_match(szQuery, m, query))
         return ERROR_BAD_QUERY_SYNTAX;
-    auto table = E().tables.find(m[1].str());
+    auto table = E().tables.find(m[2].str());
     if (table == E().tables.end())
         return ERROR_BAD_QUERY_SYNTAX;
     View view;
-    view.table = m[1].str();
-    if (m[2].matched) {
-        if (ColumnIndex(table->second, m[2].str()) < 0)
+    view.table = m[2].str();
+    if (m[1].str() != "*") {
+        static const std::regex name("\\w+");
+        const std::string list = m[1].str();
+        for (std::sregex_iterator it(list.begin(), list.end(), name), end; it != end; ++it) {
+            const int index = ColumnIndex(table->second, it->str());
+            if (index < 0)
+                return ERROR_BAD_QUERY_SYNTAX;
+            view.columns.push_back(index);
+        }
+    }
+    if (m[3].matched) {
+        if (ColumnIndex(table->second, m[3].str()) < 0)
             return ERROR_BAD_QUERY_SYNTAX;
-        view.filterColumn = m[2].str();
-        view.filterValue = m[3].str();
+        view.filterColumn = m[3].str();
+        view.filterValue = m[4].str();
     }
     Object object{Kind::View, {}, std::move(view)};
     *phView = NewHandle(std::move(object));
@@ -421,7 +456,15 @@ extern "C" UINT WINAPI MsiViewExecute(MSIHANDLE hView, MSIHANDLE) {
         if (column >= 0 && (std::size_t(column) >= row.fields.size() ||
                             FieldText(row.fields[column]) != v->view.filterValue))
             continue;
-        v->view.result.push_back(row.fields);
+        if (v->view.columns.empty()) {
+            v->view.result.push_back(row.fields);
+            continue;
+        }
+        Row selected;
+        for (int index : v->view.columns)
+            selected.push_back(std::size_t(index) < row.fields.size() ? row.fields[index]
+                                                                      : Field::Text(""));
+        v->view.result.push_back(selected);
     }
     v->view.executed = true;
     return ERROR_SUCCESS;
@@ -455,7 +498,7 @@ extern "C" UINT WINAPI MsiViewModify(MSIHANDLE hView, MSIMODIFY eModifyMode, MSI
     Object* r = Find(hRecord, Kind::Record);
     if (!v || !r)
         return ERROR_INVALID_HANDLE;
-    if (eModifyMode != MSIMODIFY_INSERT_TEMPORARY)
+    if (eModifyMode != MSIMODIFY_INSERT_TEMPORARY || !v->view.columns.empty())
         return ERROR_INVALID_PARAMETER; // the actions only ever insert temporary rows
     Table& table = E().tables.at(v->view.table);
     if (r->record.fields.size() < table.columns.size() + 1)
@@ -567,4 +610,35 @@ extern "C" UINT WINAPI MsiEnumRelatedProductsA(LPCSTR lpUpgradeCode, DWORD dwRes
         return ERROR_NO_MORE_ITEMS;
     std::strcpy(lpProductBuf, it->second[iProductIndex].substr(0, 38).c_str());
     return ERROR_SUCCESS;
+}
+
+// ---------------------------------------------------------------- lifecycle
+
+// Products registered on this machine, as the engine answers for any of them.
+extern "C" UINT WINAPI MsiGetProductInfoA(LPCSTR szProduct, LPCSTR szAttribute, LPSTR lpValueBuf,
+                                          LPDWORD pcchValueBuf) {
+    DWORD error = 0;
+    if (ShouldFail("MsiGetProductInfoA", &error))
+        return FaultError(error, ERROR_UNKNOWN_PRODUCT);
+    if (!IsGuid(szProduct) || !szAttribute || (lpValueBuf && !pcchValueBuf))
+        return ERROR_INVALID_PARAMETER;
+    auto it = E().products.find(Upper(szProduct));
+    // Only a product installed for this machine (or this user) answers; one
+    // removed, never installed or another user's is unknown here.
+    if (it == E().products.end() || it->second.state != INSTALLSTATE_DEFAULT)
+        return ERROR_UNKNOWN_PRODUCT;
+    if (std::strcmp(szAttribute, "VersionString") != 0)
+        return ERROR_UNKNOWN_PROPERTY;
+    if (!pcchValueBuf)
+        return ERROR_SUCCESS;
+    return CopyOut(it->second.version, lpValueBuf, pcchValueBuf);
+}
+
+extern "C" INSTALLSTATE WINAPI MsiQueryProductStateA(LPCSTR szProduct) {
+    if (ShouldFail("MsiQueryProductStateA"))
+        return INSTALLSTATE_UNKNOWN;
+    if (!IsGuid(szProduct))
+        return INSTALLSTATE_INVALIDARG;
+    auto it = E().products.find(Upper(szProduct));
+    return it == E().products.end() ? INSTALLSTATE_UNKNOWN : it->second.state;
 }

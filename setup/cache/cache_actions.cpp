@@ -1,7 +1,9 @@
-// The per-product registry cache of the user's device choices: filled during
-// installation so that a maintenance run can patch the applications with the
-// choices of the first installation, removed on uninstall.
+// The per-product registry cache of the user's device choices and of the
+// install folder: filled during installation (and a change of the choices)
+// so that every later run acts with the choices and in the folder of the
+// first installation, removed on uninstall.
 #include "common/action_boundary.h"
+#include "common/choices.h"
 #include "common/property.h"
 #include "setup/exports.h"
 
@@ -12,24 +14,40 @@ using namespace vantor;
 
 namespace {
 
-constexpr const char* kCachedProperties[] = {
-    "DEFAULT_CONVERTER",
-    "DEFAULT_PAR_PORT",
-    "DEFAULT_COM_PORT",
-    "SERIAL_NUMBER",
-};
+// The five choices, then the record of the install folder.
+constexpr std::size_t kCachedCount = kChoiceCount + 1;
+
+LPCSTR CachedName(std::size_t index) {
+    return index < kChoiceCount ? kChoices[index] : kInstallFolder;
+}
+
+// The install folder as the engine resolved it ends with "\"; one that does
+// not gets it, so that every reader compares the same form.
+std::unique_ptr<char[]> WithSeparator(std::unique_ptr<char[]> folder) {
+    const std::size_t length = std::strlen(folder.get());
+    if (length == 0 || folder[length - 1] == '\\')
+        return folder;
+    std::unique_ptr<char[]> joined(new char[length + 2]);
+    std::memcpy(joined.get(), folder.get(), length);
+    joined[length] = '\\';
+    joined[length + 1] = '\0';
+    return joined;
+}
 
 UINT CacheChoices(MSIHANDLE installation) {
     const auto log = [installation](const std::string& line) {
         LogAction(installation, line.c_str());
     };
     bool keyless = false;
-    for (const char* name : kCachedProperties) {
+    for (std::size_t index = 0; index < kCachedCount; ++index) {
+        const LPCSTR name = CachedName(index);
         // A property that cannot be read is cached as the empty text; a value
         // that cannot be written is skipped and the others still go on.
         MsiProperty property(installation, name);
         UINT readResult = ERROR_SUCCESS;
         std::unique_ptr<char[]> value = FetchValue(property, &readResult);
+        if (index == kChoiceCount)
+            value = WithSeparator(std::move(value));
         RegistryProperty cached(installation, name);
         // Without a product code no value has a key to go to: one line says so.
         if (!cached.KeyPath()) {

@@ -5,11 +5,14 @@
 #include "common/handles.h"
 #include "common/property.h"
 #include "common/text.h"
+#include "setup/cache/lifecycle.h"
 #include "setup/catalogue/catalogue.h"
 #include "setup/exports.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
+#include <vector>
 
 using namespace vantor;
 
@@ -149,6 +152,119 @@ UINT FillConverterChoices(MSIHANDLE installation) {
 }
 
 } // namespace
+
+namespace {
+
+constexpr const char kFeatureQuery[] = "SELECT `Feature` FROM `Feature`";
+
+std::string ErrorText(DWORD code) {
+    return " (error " + std::to_string(code) + ")";
+}
+
+// After CostFinalize, whatever the dialogs did or did not do: the chosen
+// converter's drivers feature is installed, and no other converter's.
+UINT SelectDrivers(MSIHANDLE installation) {
+    const auto log = [installation](const std::string& line) {
+        LogAction(installation, line.c_str());
+    };
+    // The drivers features of the catalogue that this package has.
+    MsiHandle database(MsiGetActiveDatabase(installation));
+    TextRows rows;
+    UINT queried = QueryTexts(database.get(), kFeatureQuery, 1, rows);
+    if (queried != ERROR_SUCCESS && queried != ERROR_BAD_QUERY_SYNTAX) {
+        log("No drivers feature selected: the Feature table cannot be read" + ErrorText(queried));
+        return ERROR_SUCCESS;
+    }
+    std::vector<std::string> present;
+    for (std::size_t i = 0; i < ConverterCatalogueCount; ++i) {
+        const std::string feature = ConverterCatalogue[i].feature;
+        if (feature.empty() || std::find(present.begin(), present.end(), feature) != present.end())
+            continue;
+        for (const auto& row : rows) {
+            if (row.front() == feature) {
+                present.push_back(feature);
+                break;
+            }
+        }
+    }
+
+    const std::string converter = PropertyText(installation, "DEFAULT_CONVERTER");
+    const bool digits = !converter.empty() && converter.size() <= 5 &&
+                        converter.find_first_not_of("0123456789") == std::string::npos;
+    const ConverterInfo* row = digits ? FindConverter(ParseDecimal(converter.c_str())) : nullptr;
+    std::string chosen;
+    std::string line;
+    if (!row) {
+        line = "No drivers feature selected: DEFAULT_CONVERTER \"" + converter +
+               "\" names no converter of the catalogue";
+    } else if (!*row->feature) {
+        line = "No drivers feature selected: converter " + std::to_string(row->id) +
+               " needs no drivers";
+    } else if (std::find(present.begin(), present.end(), row->feature) == present.end()) {
+        line = "No drivers feature selected: the drivers feature " + std::string(row->feature) +
+               " of converter " + std::to_string(row->id) + " is not in this package" +
+               ErrorText(ERROR_UNKNOWN_FEATURE);
+    } else {
+        chosen = row->feature;
+        INSTALLSTATE installed = INSTALLSTATE_UNKNOWN;
+        INSTALLSTATE action = INSTALLSTATE_UNKNOWN;
+        UINT result = MsiGetFeatureStateA(installation, row->feature, &installed, &action);
+        if (result == ERROR_SUCCESS && installed != INSTALLSTATE_LOCAL)
+            result = MsiSetFeatureStateA(installation, row->feature, INSTALLSTATE_LOCAL);
+        line =
+            result == ERROR_SUCCESS
+                ? "Drivers feature " + chosen + " selected for converter " + std::to_string(row->id)
+                : "Drivers feature " + chosen + " not selected for converter " +
+                      std::to_string(row->id) + ErrorText(result);
+    }
+
+    // Every other converter's: not installed now, and in a change of the
+    // choices removed as well.
+    const bool change = !PropertyText(installation, "Installed").empty() &&
+                        PropertyText(installation, "VANTOR_CHANGE_CHOICES") == "1";
+    std::vector<std::string> notInstalled;
+    std::vector<std::string> removed;
+    std::vector<std::string> kept;
+    std::vector<std::string> failed;
+    for (const std::string& feature : present) {
+        if (feature == chosen)
+            continue;
+        INSTALLSTATE installed = INSTALLSTATE_UNKNOWN;
+        INSTALLSTATE action = INSTALLSTATE_UNKNOWN;
+        UINT result = MsiGetFeatureStateA(installation, feature.c_str(), &installed, &action);
+        if (result != ERROR_SUCCESS) {
+            failed.push_back(feature + ErrorText(result));
+            continue;
+        }
+        const bool isInstalled = installed == INSTALLSTATE_LOCAL;
+        if (isInstalled && !change) {
+            kept.push_back(feature);
+            continue;
+        }
+        if (isInstalled || action == INSTALLSTATE_LOCAL)
+            result = MsiSetFeatureStateA(installation, feature.c_str(), INSTALLSTATE_ABSENT);
+        if (result != ERROR_SUCCESS)
+            failed.push_back(feature + ErrorText(result));
+        else
+            (isInstalled ? removed : notInstalled).push_back(feature);
+    }
+    if (!notInstalled.empty())
+        line += "; not installed: " + JoinNames(notInstalled);
+    if (!removed.empty())
+        line += "; removed: " + JoinNames(removed);
+    if (!kept.empty())
+        line += "; kept as installed: " + JoinNames(kept);
+    if (!failed.empty())
+        line += "; left as they were: " + JoinNames(failed);
+    log(line);
+    return ERROR_SUCCESS;
+}
+
+} // namespace
+
+extern "C" UINT WINAPI SelectDriversFeature(MSIHANDLE installation) {
+    return RunAction(installation, __func__, ERROR_INSTALL_FAILURE, SelectDrivers);
+}
 
 extern "C" UINT WINAPI AppendComboBox(MSIHANDLE installation) {
     return RunAction(installation, __func__, ERROR_INSTALL_FAILURE, FillConverterChoices);

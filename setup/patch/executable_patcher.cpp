@@ -1,5 +1,6 @@
 #include "setup/patch/executable_patcher.h"
 
+#include "common/install_folder.h"
 #include "common/paths.h"
 #include "common/property.h"
 #include "common/text.h"
@@ -89,7 +90,11 @@ ExecutablePatcher::ExecutablePatcher(MSIHANDLE installation, LPCSTR executablePa
 std::unique_ptr<char[]> ExecutablePatcher::ReadChoice(LPCSTR name, UINT* readResult) {
     if (maintenance) {
         RegistryProperty cached(installation, name);
-        return FetchValue(cached, readResult);
+        std::unique_ptr<char[]> value = FetchValue(cached, readResult);
+        if (!cached.KeyFound() && cacheNote.empty())
+            cacheNote = "; the choices were not found in the registry cache (error " +
+                        std::to_string(cached.RegistryError()) + ")";
+        return value;
     }
     DeferredProperty deferred(installation, name);
     return FetchValue(deferred, readResult);
@@ -309,6 +314,12 @@ UINT ApplyPatchInfo(MSIHANDLE installation, LPCSTR executableName, int layoutVer
             ErrorText(ERROR_INVALID_DATA));
         return ERROR_SUCCESS;
     }
+    // Once the product has recorded its install folder, no other is patched.
+    const FolderCheck recorded = CheckRecordedFolder(installation, directory.get());
+    if (recorded.Refused()) {
+        log(notPatched + recorded.why);
+        return ERROR_SUCCESS;
+    }
     // INSTALLDIR ends with its separator, as the engine forms directories.
     // One without it is joined all the same, and the line says so.
     const std::size_t directoryLength = std::strlen(directory.get());
@@ -343,10 +354,11 @@ UINT ApplyPatchInfo(MSIHANDLE installation, LPCSTR executableName, int layoutVer
     const PatchWriteFailure& failure = patcher.WriteFailure();
     if (failure.step == PatchWriteFailure::kNone)
         log(std::string(path.get()) + " patched: " + WrittenValues(*record, patcher.ConverterId()) +
-            separatorNote);
+            patcher.CacheNote() + separatorNote);
     else if (failure.step == PatchWriteFailure::kTimes)
         log(std::string(path.get()) + " patched: " + WrittenValues(*record, patcher.ConverterId()) +
-            "; its times not set back" + ErrorText(failure.error) + separatorNote);
+            "; its times not set back" + ErrorText(failure.error) + patcher.CacheNote() +
+            separatorNote);
     else
         log(std::string(path.get()) + " not patched: " + WriteFailureText(failure) + separatorNote);
     return ERROR_SUCCESS;

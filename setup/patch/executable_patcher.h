@@ -42,6 +42,9 @@ class ExecutablePatcher {
     const std::string& Why() const { return why; }
     // Where the last WritePatch stopped.
     const PatchWriteFailure& WriteFailure() const { return writeFailure; }
+    // For the patch line of a maintenance run that found no cache key (the
+    // fallback values were used): "; the choices were not found ...", else "".
+    const std::string& CacheNote() const { return cacheNote; }
 
   private:
     UINT ReadConverterId();
@@ -61,6 +64,7 @@ class ExecutablePatcher {
     int maintenance;
     std::uint16_t converterId = 0;
     std::string why;
+    std::string cacheNote;
     PatchWriteFailure writeFailure;
 };
 
