@@ -25,15 +25,15 @@ template <std::size_t N> constexpr bool Lists(const char* const (&names)[N], con
 
 // The checks below name these actions; the build stops when one of them
 // leaves the export lists.
-static_assert(Lists(kSetupExports, "CacheProperties") &&
-                  Lists(kSetupExports, "ClearPropertiesCache") &&
-                  Lists(kSetupExports, "AppendComboBox") &&
-                  Lists(kSetupExports, "PopulateHarborChoices") &&
-                  Lists(kSetupExports, "ConfigureHarbor") &&
-                  Lists(kSetupExports, "SetConfigLanguage") &&
-                  Lists(kSetupExports, "StartVantorAutoLauchService") &&
-                  Lists(kSetupExports, "FrobMajorUpgrade"),
-              "an action that the wiring checks name is no longer exported");
+static_assert(
+    Lists(kSetupExports, "CacheProperties") && Lists(kSetupExports, "ClearPropertiesCache") &&
+        Lists(kSetupExports, "AppendComboBox") && Lists(kSetupExports, "PopulateHarborChoices") &&
+        Lists(kSetupExports, "ConfigureHarbor") && Lists(kSetupExports, "SetConfigLanguage") &&
+        Lists(kSetupExports, "StartVantorAutoLauchService") &&
+        Lists(kSetupExports, "FrobMajorUpgrade") && Lists(kSetupExports, "CarryOverChoices") &&
+        Lists(kSetupExports, "RecallChoices") && Lists(kSetupExports, "CheckChoices") &&
+        Lists(kSetupExports, "SelectDriversFeature") && Lists(kSetupExports, "ClearReplacedCaches"),
+    "an action that the wiring checks name is no longer exported");
 
 constexpr const char* kSetupDll = "VantorSetup.dll";
 // The property with which an administrator changes the recorded choices.
