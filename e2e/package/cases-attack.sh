@@ -325,8 +325,11 @@ case_attack_install_folder_chosen_by_the_administrator() {
         "$(find "$WINEPREFIX/drive_c" \( -name tessel.ini -o -name dpinst.log \) ! -path "$loggers/*" 2>/dev/null)"
     uninstall remove-loggers "$DEMO"
     expect_eq "msiexec removal" 0 "$RC"
-    # The fixture dpinst.exe's own log of its runs is no part of the product.
-    left=$(cd "$loggers" 2>/dev/null && find . -type f ! -name dpinst.log)
+    # The fixture dpinst.exe's own log of its runs is no part of the product;
+    # the drivers feature that an action chose stays under Wine, which
+    # registers such a feature as absent (README, "What Wine does
+    # differently").
+    left=$(cd "$loggers" 2>/dev/null && find . -type f ! -name dpinst.log ! -path './Drivers/*')
     [ -z "$left" ] || fail "left in C:\\Loggers\\ after the removal: $(tr '\n' ' ' <<<"$left")"
     expect_eq "product" absent "$(product_state "$DEMO_CODE")"
     expect_eq "cache" "(no key)" "$(cache_of "$ARCH" "$DEMO_CODE")"
