@@ -66,7 +66,7 @@ step_major_upgrade() {
         item "$(printf '%-24s %s' "$value" "$(describe_result "$(action_result "$LOG" "$value")")")"
     done
     section "what carried over, and the replaced release's cache"
-    action_log_lines "$LOG" | grep -E '^VantorCustomAction: (Choices|Cache of|Drivers feature)' |
+    action_log_lines "$LOG" | grep -E '^VantorCustomAction: (Choices|Cache of|No cache of|Drivers feature)' |
         while IFS= read -r value; do item "$value"; done
     section "ACTIONPROPERTY (table codes for the demo's upgrade code, then what the engine found)"
     tr ';' '\n' <<<"$(logged_property "$LOG" ACTIONPROPERTY)" | sed '/^$/d' | while IFS= read -r value; do
