@@ -50,12 +50,13 @@ cache_of() {
 # key_exists ARCH PATH (below HKLM), in the view of a process of that bitness.
 key_exists() { "$WINE" reg query "HKLM\\$2" /reg:"$(reg_view "$1")" </dev/null >/dev/null 2>&1; }
 
-# product_windir ARCH NAME: the install folder of a demo product as the
-# engine resolves it and the cache records it (ending with "\").
-product_windir() {
+# program_folder ARCH FOLDER: the Windows folder below the program files
+# folder of that bitness that a product installs into ("\" between names),
+# ending with "\": the install folder as the cache records it.
+program_folder() {
     local programs="Program Files"
     [ "$1" = x86 ] && programs="Program Files (x86)"
-    echo "C:\\$programs\\Vantor Technology\\$2\\"
+    echo "C:\\$programs\\$2\\"
 }
 
 # installed_file ARCH NAME: the Unix path of the demo product's file in the prefix.

@@ -91,8 +91,7 @@ case_example_installs_repairs_and_uninstalls() {
     expect_eq "application after install" "$EXAMPLE_PATCHED" "$(example_app)"
     expect_eq "language after install" de-DE "$(example_config)"
     expect_eq "cache after install" \
-        "$(cached DEFAULT_COM_PORT= DEFAULT_CONVERTER=81 DEFAULT_HARBOR_CONFIG= DEFAULT_PAR_PORT= \
-            "INSTALLDIR=C:\\$(basename "$(dirname "$(example_dir)")")\\Example Logger Suite\\" SERIAL_NUMBER=EX1234)" \
+        $'DEFAULT_COM_PORT=\nDEFAULT_CONVERTER=81\nDEFAULT_HARBOR_CONFIG=\nDEFAULT_PAR_PORT=\nINSTALLDIR='"$(program_folder "$ARCH" 'Example Logger Suite')"$'\nSERIAL_NUMBER=EX1234' \
         "$(cache_of "$ARCH" "$EXAMPLE_CODE")"
 
     # The application as shipped again: the repair must patch it again,

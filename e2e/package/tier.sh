@@ -18,12 +18,9 @@ LOGS=$WINE_DIR/package-$ARCH-logs
 # 3000: one of the converters the demo offers (CONVERTER_LIST).
 CHOICES="DEFAULT_CONVERTER=3000 DEFAULT_COM_PORT=3 DEFAULT_PAR_PORT=1 SERIAL_NUMBER=AB123"
 VIEW=$(reg_view "$ARCH")
-# cached NAME=VALUE...: the cache as cache_of lists it.
-cached() { printf '%s\n' "$@" | sort; }
-# The cache of an installation with CHOICES: the five choices (the profile
-# from the package's Property table) and the install folder.
-CACHED=$(cached DEFAULT_COM_PORT=3 DEFAULT_CONVERTER=3000 DEFAULT_HARBOR_CONFIG=harbor.cfg.ini \
-    DEFAULT_PAR_PORT=1 "INSTALLDIR=$(product_windir "$ARCH" "Vantor Demo")" SERIAL_NUMBER=AB123)
+DEMO_FOLDER=$(program_folder "$ARCH" 'Vantor Technology\Vantor Demo')
+# The cache: the four device choices, the demo's profile and install folder.
+CACHED=$'DEFAULT_COM_PORT=3\nDEFAULT_CONVERTER=3000\nDEFAULT_HARBOR_CONFIG=harbor.cfg.ini\nDEFAULT_PAR_PORT=1\nINSTALLDIR='"$DEMO_FOLDER"$'\nSERIAL_NUMBER=AB123'
 
 # msi STEP ARGS...: msiexec with a log at $LOGS/CASE.STEP.log; sets RC and LOG.
 msi() {
@@ -109,8 +106,7 @@ case_install_caches_an_empty_serial_number() {
     install install-no-serial "$DEMO" DEFAULT_CONVERTER=81 DEFAULT_COM_PORT=2
     expect_eq "msiexec install" 0 "$RC"
     expect_eq "cache after install" \
-        "$(cached DEFAULT_COM_PORT=2 DEFAULT_CONVERTER=81 DEFAULT_HARBOR_CONFIG=harbor.cfg.ini DEFAULT_PAR_PORT= \
-            "INSTALLDIR=$(product_windir "$ARCH" "Vantor Demo")" SERIAL_NUMBER=)" \
+        $'DEFAULT_COM_PORT=2\nDEFAULT_CONVERTER=81\nDEFAULT_HARBOR_CONFIG=harbor.cfg.ini\nDEFAULT_PAR_PORT=\nINSTALLDIR='"$DEMO_FOLDER"$'\nSERIAL_NUMBER=' \
         "$(cache_of "$ARCH" "$DEMO_CODE")"
 }
 
@@ -143,8 +139,7 @@ case_uninstall_keeps_the_companion_product_cache() {
     expect_eq "ClearPropertiesCache" 1 "$(action_result "$LOG" ClearPropertiesCache)"
     expect_eq "demo cache" "(no key)" "$(cache_of "$ARCH" "$DEMO_CODE")"
     expect_eq "companion cache" \
-        "$(cached DEFAULT_COM_PORT=5 DEFAULT_CONVERTER=81 DEFAULT_HARBOR_CONFIG=harbor.cfg.ini DEFAULT_PAR_PORT= \
-            "INSTALLDIR=$(product_windir "$ARCH" "Vantor Demo Companion")" SERIAL_NUMBER=)" \
+        $'DEFAULT_COM_PORT=5\nDEFAULT_CONVERTER=81\nDEFAULT_HARBOR_CONFIG=harbor.cfg.ini\nDEFAULT_PAR_PORT=\nINSTALLDIR='"$(program_folder "$ARCH" 'Vantor Technology\Vantor Demo Companion')"$'\nSERIAL_NUMBER=' \
         "$(cache_of "$ARCH" "$COMPANION_CODE")"
     uninstall uninstall-companion "$COMPANION"
     expect_eq "msiexec uninstall companion" 0 "$RC"

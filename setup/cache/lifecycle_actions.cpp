@@ -42,6 +42,7 @@ bool IsRemoval(MSIHANDLE installation) {
 struct CachedValue {
     bool present = false;
     std::string text;
+    LONG error = ERROR_SUCCESS; // the registry's code when not present
 };
 
 CachedValue ReadCached(const std::string& productCode, LPCSTR name) {
@@ -51,6 +52,7 @@ CachedValue ReadCached(const std::string& productCode, LPCSTR name) {
     std::unique_ptr<char[]> text = FetchValue(cached, &readResult);
     value.present = readResult == ERROR_SUCCESS;
     value.text = text.get();
+    value.error = value.present ? ERROR_SUCCESS : cached.RegistryError();
     return value;
 }
 
@@ -81,8 +83,7 @@ UINT Recall(MSIHANDLE installation) {
         const UINT set = SetPropertyText(installation, kInstallFolder, folder.text);
         if (set != ERROR_SUCCESS)
             Log(installation, std::string(kInstallFolder) +
-                                  " not set to the folder of the first "
-                                  "installation " +
+                                  " not set to the folder of the first installation " +
                                   folder.text + ErrorText(set));
     }
 
@@ -97,7 +98,7 @@ UINT Recall(MSIHANDLE installation) {
             // A product cached by an earlier release lacks the newer values.
             Log(installation, std::string(name) + " is not in the cache of " + product +
                                   ": this run's \"" + current + "\" is used" +
-                                  ErrorText(ERROR_FILE_NOT_FOUND));
+                                  ErrorText(cached.error));
             continue;
         }
         const bool given = Given(current, PackageDefault(database.get(), name));
