@@ -44,19 +44,30 @@ report_harbor_config() {
     fi
 }
 
-# 2.0 replaces 1.0; then 2.0 goes and 1.0 comes back, so that the demo's own
-# removal finds the product it installed.
+# The cache keys of the family, one product code a line.
+choice_cache_keys() {
+    wine_capture reg query "HKLM\\$COMPANY_KEY" /reg:"$(reg_view "$ARCH")" | grep -o '{[0-9A-F-]*}$'
+}
+
+# 2.0 replaces 1.0 silently, without a choice on its command line, as an
+# update rollout does: the choices of 1.0 carry over. Then 2.0 goes and 1.0
+# comes back, so that the demo's own removal finds the product it installed.
 step_major_upgrade() {
     local ok=0 value
-    printf '\n== major upgrade: Vantor Demo 1.0 -> 2.0\n'
+    printf '\n== major upgrade: Vantor Demo 1.0 -> 2.0, silent, no choices on the command line\n'
     section "before"
     item "1.0 $DEMO_CODE: $(product_state "$DEMO_CODE")"
     item "2.0 $DEMO2_CODE: $(product_state "$DEMO2_CODE")"
-    step "install 2.0 ($CHOICES)" "$LOGS/upgrade-2.0.log" /i "$(winpath "$DEMO2_MSI")" $CHOICES || ok=1
+    item "cache keys: $(choice_cache_keys | tr '\n' ' ')"
+    step "install 2.0 (msiexec /qn /i demo2.msi)" "$LOGS/upgrade-2.0.log" /i "$(winpath "$DEMO2_MSI")" || ok=1
     section "upgrade actions"
-    for value in FindRelatedProducts FrobMajorUpgrade RemoveExistingProducts; do
+    for value in FindRelatedProducts FrobMajorUpgrade CarryOverChoices RemoveExistingProducts \
+        CacheProperties ClearReplacedCaches; do
         item "$(printf '%-24s %s' "$value" "$(describe_result "$(action_result "$LOG" "$value")")")"
     done
+    section "what carried over, and the replaced release's cache"
+    action_log_lines "$LOG" | grep -E '^VantorCustomAction: (Choices|Cache of|No cache of|Drivers feature)' |
+        while IFS= read -r value; do item "$value"; done
     section "ACTIONPROPERTY (table codes for the demo's upgrade code, then what the engine found)"
     tr ';' '\n' <<<"$(logged_property "$LOG" ACTIONPROPERTY)" | sed '/^$/d' | while IFS= read -r value; do
         if [ "$value" = "$DEMO_CODE" ]; then item "$value  <- Vantor Demo 1.0"; else item "$value"; fi
@@ -66,6 +77,9 @@ step_major_upgrade() {
     section "after"
     item "1.0 $DEMO_CODE: $(product_state "$DEMO_CODE")"
     item "2.0 $DEMO2_CODE: $(product_state "$DEMO2_CODE")"
+    item "cache keys (one, 2.0's): $(choice_cache_keys | tr '\n' ' ')"
+    while IFS= read -r value; do item "  $value"; done < <(cache_of "$ARCH" "$DEMO2_CODE")
+    item "rondo32.exe of 2.0 prints: $(wine_capture "$(winpath "$(demo_dir "$ARCH")/rondo32.exe")")"
     item "Wine hands a property's whole value to one nested msiexec, so the list"
     item "of several codes removes nothing there; 1.0 was removed through the"
     item "single code of VANTORDEMO_OLDER."

@@ -26,7 +26,9 @@ class MajorUpgrade : public ::testing::Test {
     // One real installation for the whole suite: about a second under Wine.
     static void SetUpTestSuite() {
         MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
-        installResult_ = MsiInstallProductA(Env("VANTOR_PACKAGE").c_str(), "");
+        // The demo patches applications: an installation without a converter
+        // is refused before anything is installed.
+        installResult_ = MsiInstallProductA(Env("VANTOR_PACKAGE").c_str(), "DEFAULT_CONVERTER=81");
     }
     static void TearDownTestSuite() {
         if (installResult_ == ERROR_SUCCESS)

@@ -20,6 +20,8 @@
 
 ATTACK_PAYLOAD='[evil payload]'
 ATTACK_FIXTURE_DPINST=$ROOT/build/$ARCH/e2e/fixtures/dpinst.exe
+ATTACK_FIXTURE_HOLD=$ROOT/build/$ARCH/e2e/fixtures/hold_file.exe
+ATTACK_HOLD_PID=
 # The places in the prefix (set once the tier has made it).
 attack_paths() {
     ATTACK_EVIL=$WINEPREFIX/drive_c/evil
@@ -60,6 +62,7 @@ attack_outside() {
 
 attack_clean() {
     chmod o-w "$(system_dir)/System" 2>/dev/null
+    attack_release
     rm -rf "$ATTACK_EVIL" "$ATTACK_EVIL3" "$WINEPREFIX/drive_c/windows/system32/evil"
     find "$WINEPREFIX/drive_c" -name tessel.ini ! -path "$(system_dir)/*" -delete 2>/dev/null
     system_clean
@@ -83,6 +86,35 @@ attack_open_system_folder() {
     chmod o+w "$(system_dir)/System" &&
         cp "$ATTACK_FIXTURE_DPINST" "$(system_dir)/System/dpinst.exe" || fail "setup: open System"
 }
+
+# A dpinst.exe planted in a folder the user owns, held open by the user (read
+# sharing only) so that no copy of the engine could replace it.
+attack_plant_held_dpinst() {
+    local out=$LOGS/$CASE_NAME.hold.txt waited
+    mkdir -p "$ATTACK_EVIL/System" && cp "$ATTACK_FIXTURE_DPINST" "$ATTACK_EVIL/System/dpinst.exe" ||
+        { fail "setup: plant dpinst.exe"; return; }
+    "$WINE" "$ATTACK_FIXTURE_HOLD" 'C:\evil\System\dpinst.exe' 'C:\evil\release' </dev/null >"$out" 2>&1 &
+    ATTACK_HOLD_PID=$!
+    for waited in $(seq 100); do
+        grep -q held "$out" 2>/dev/null && return
+        sleep 0.1
+    done
+    fail "setup: hold_file did not open the planted dpinst.exe: $(cat "$out")"
+}
+attack_release() { # lets go of a file attack_plant_held_dpinst holds
+    [ -n "$ATTACK_HOLD_PID" ] || return 0
+    touch "$ATTACK_EVIL/release"
+    wait "$ATTACK_HOLD_PID" 2>/dev/null
+    ATTACK_HOLD_PID=
+}
+
+# The product's cache key deleted: what a product whose cache has gone (or
+# one installed before the cache held the install folder and the profile)
+# leaves for the deferred actions' own checks.
+attack_drop_cache() { reg_do delete "HKLM\\$COMPANY_KEY\\$DEMO_CODE" /f; }
+
+# Records that no installation writes: what the attack step patches shows.
+attack_stamp_apps() { life_stamp_apps; }
 
 # The configuration file becomes a second name of a file outside the product,
 # one with the shipped content, which the engine's copy leaves as it is.
@@ -177,6 +209,26 @@ attack_language_outside() { # no configuration file outside the product rewritte
     fi
 }
 
+# attack_quote TEXT: TEXT as an extended regex that matches it alone.
+attack_quote() { sed 's/[][\\.*^$(){}+?|]/\\&/g' <<<"$1"; }
+
+attack_folder_recalled() { # the repair worked in the folder of the first installation
+    local dir
+    dir=$(system_windir)
+    expect_in "action log" "^VantorCustomAction: $(attack_quote "INSTALLDIR=$1 given, the folder of the first installation $dir is used")\$" \
+        "$(action_log_lines "$LOG")"
+    expect_eq "INSTALLDIR" "$dir" "$(logged_property "$LOG" INSTALLDIR)"
+    expect_eq "dpinst.exe started" "${dir}System\\dpinst.exe /SA /A /D /SW" "$(system_recorded | tail -1)"
+    [ ! -e "$ATTACK_EVIL/System/dpinst.log" ] || fail "the planted dpinst.exe ran: $(cat "$ATTACK_EVIL/System/dpinst.log")"
+    cmp -s "$ATTACK_FIXTURE_DPINST" "$ATTACK_EVIL/System/dpinst.exe" || fail "the planted dpinst.exe changed"
+}
+
+attack_cached_choices_patched() { # the applications carry the cached choices
+    expect_eq "applications" \
+        "$(expected_apps 3200 3000 3000 ', port 0, country 44, serial "AB123", version 1000')" "$(run_apps)"
+    expect_not_in "action log" 'EVIL7777' "$(action_log_lines "$LOG" | grep -v ' given, the cached ')"
+}
+
 attack_downgrade_refused() { # stopped before FrobMajorUpgrade could list 2.0
     expect_eq "NEWERVERSIONDETECTED" "$DEMO2_CODE" "$(logged_property "$LOG" NEWERVERSIONDETECTED)"
     expect_eq "FrobMajorUpgrade" "not run" "$(action_result "$LOG" FrobMajorUpgrade)"
@@ -190,15 +242,22 @@ attack_downgrade_refused() { # stopped before FrobMajorUpgrade could list 2.0
 # attack NAME PACKAGE RC SETUP CHECK STEP...: one case, case_attack_NAME.
 #   PACKAGE  what is installed first: demo, or a function naming a variant
 #   RC       msiexec's code for the attack step
-#   SETUP    what is planted before the attack step ("-" for nothing)
+#   SETUP    what is planted before the attack step ("-" for nothing; several
+#            functions separated by blanks)
 #   CHECK    what the row's attack aimed at, checked after the step
 #   STEP     "repair PROPERTY=VALUE..." (msiexec /i REINSTALL=ALL
-#            REINSTALLMODE=vomus on the installed package), or
-#            "install PACKAGE" (msiexec /i of another package)
-# The install folder rows give a harbor choice that the setter's condition
-# refuses (an empty one cannot be passed through cmd and msiexec here):
-# ConfigureHarbor (4200) would otherwise refuse the path below that folder
-# before the driver package runner (4300) is reached.
+#            REINSTALLMODE=vomus on the installed package), "reinstall
+#            PROPERTY=VALUE..." (REINSTALL=ALL alone), "maintain
+#            PROPERTY=VALUE..." (msiexec /i on the installed package, e.g. with
+#            ADDLOCAL), or "install PACKAGE" (msiexec /i of another package)
+# A repair takes the install folder and the choices from the product's cache
+# key (RecallChoices): a hostile value on its command line reaches nothing.
+# The rows that show what the deferred actions' own checks do with such a
+# value drop that key first (attack_drop_cache), as a product whose cache
+# has gone would. The install folder rows give a harbor choice that the
+# setter's condition refuses (an empty one cannot be passed through cmd and
+# msiexec here): ConfigureHarbor (4200) would otherwise refuse the path below
+# that folder before the driver package runner (4300) is reached.
 # A repair under Wine copies every shipped file over the installed one first,
 # whatever REINSTALL and REINSTALLMODE say (through a hard link too): what
 # the actions then do to the product's files shows against the shipped ones.
@@ -209,28 +268,40 @@ attack() {
     eval "ATTACK_$name=(\"\$@\")"
 }
 
-attack legitimate_repair demo 0 - "attack_harbor_took coastal.ini" \
+# The profile is a recorded choice: a repair puts the recorded one in place
+# again, whatever its command line gives.
+attack legitimate_repair demo 0 - "attack_harbor_took harbor.cfg.ini" \
     repair DEFAULT_HARBOR_CONFIG=coastal.ini
-attack harbor_path_out_of_the_product demo 0 - attack_harbor_kept \
+attack harbor_path_out_of_the_product demo 0 attack_drop_cache attack_harbor_kept \
     repair 'DEFAULT_HARBOR_CONFIG=..\..\..\..\users\Public\x/../../../evil/payload.ini'
-attack harbor_forward_slashes_only demo 0 - attack_harbor_kept \
+attack harbor_forward_slashes_only demo 0 attack_drop_cache attack_harbor_kept \
     repair 'DEFAULT_HARBOR_CONFIG=x/../../../../../evil/payload.ini'
-attack harbor_drive_path demo 0 - attack_harbor_kept \
+attack harbor_drive_path demo 0 attack_drop_cache attack_harbor_kept \
     repair 'DEFAULT_HARBOR_CONFIG=C:evil\payload.ini'
-attack harbor_path_without_the_setter_check attack_unguarded_demo 1603 - attack_harbor_refused \
+attack harbor_path_without_the_setter_check attack_unguarded_demo 1603 attack_drop_cache attack_harbor_refused \
     repair 'DEFAULT_HARBOR_CONFIG=..\..\..\..\users\Public\x/../../../evil/payload.ini'
 attack harbor_target_hard_linked demo 1603 attack_hard_link_tessel attack_harbor_target_refused \
     repair DEFAULT_HARBOR_CONFIG=coastal.ini
-attack patch_fields_shifted_by_a_bar demo 0 - attack_records_untouched \
+attack patch_fields_shifted_by_a_bar demo 0 attack_drop_cache attack_records_untouched \
     repair 'DEFAULT_CONVERTER=12^|X9.9.9^|X7^|X9^|X1033^|XEVIL666^|X'
-attack install_folder_unc demo 1603 attack_plant_dpinst attack_no_foreign_dpinst \
+attack install_folder_unc demo 1603 "attack_drop_cache attack_plant_dpinst" attack_no_foreign_dpinst \
     repair 'INSTALLDIR=\\host\share\' DEFAULT_HARBOR_CONFIG=none:
-attack install_folder_device_path demo 1603 attack_plant_dpinst attack_no_foreign_dpinst \
+attack install_folder_device_path demo 1603 "attack_drop_cache attack_plant_dpinst" attack_no_foreign_dpinst \
     repair 'INSTALLDIR=\\.\C:\evil\' DEFAULT_HARBOR_CONFIG=none:
-attack install_folder_relative demo 1603 attack_plant_dpinst attack_no_foreign_dpinst \
+attack install_folder_relative demo 1603 "attack_drop_cache attack_plant_dpinst" attack_no_foreign_dpinst \
     repair 'INSTALLDIR=evil\' DEFAULT_HARBOR_CONFIG=none:
 attack tool_folder_writable_by_everyone demo 1603 attack_open_system_folder \
     attack_untrusted_tool_refused repair
+# A local folder the user owns, with the tool planted there and held open:
+# the repair works in the product's own folder, the planted tool never runs.
+attack install_folder_of_the_user demo 0 attack_plant_held_dpinst 'attack_folder_recalled C:\evil\' \
+    repair 'INSTALLDIR=C:\evil\'
+# Runs of the installed product that a non-empty REINSTALLMODE does not
+# mark: the applications get the cached choices, not the command line's.
+attack feature_change_with_choices demo 0 attack_stamp_apps attack_cached_choices_patched \
+    maintain ADDLOCAL=Drivers_UL81 SERIAL_NUMBER=EVIL7777 DEFAULT_CONVERTER=81
+attack reinstall_without_mode_with_choices demo 0 attack_stamp_apps attack_cached_choices_patched \
+    reinstall SERIAL_NUMBER=EVIL7777 DEFAULT_CONVERTER=81
 # The language is a preference (Return="ignore"): the refusal answers 5
 # and the repair goes on.
 attack config_file_hard_linked demo 0 attack_hard_link_config attack_config_refused \
@@ -259,11 +330,16 @@ attack_run() { # package rc setup check step...
     esac
     install install "$installed" $CHOICES
     [ "$RC" = 0 ] || { fail "installation before the attack: msiexec answered $RC"; return; }
-    [ "$setup" = - ] || $setup
+    local prepare
+    for prepare in $setup; do
+        [ "$prepare" = - ] || $prepare
+    done
     before=$(attack_outside)
     mkdir -p "$ATTACK_CWD" && cd "$ATTACK_CWD" || fail "setup: $ATTACK_CWD"
     case $step in
         repair) msi "attack-$CASE_NAME" /i "$installed" REINSTALL=ALL REINSTALLMODE=vomus "$@" ;;
+        reinstall) msi "attack-$CASE_NAME" /i "$installed" REINSTALL=ALL "$@" ;;
+        maintain) msi "attack-$CASE_NAME" /i "$installed" "$@" ;;
         install) msi "attack-$CASE_NAME" /i "$1" $CHOICES ;;
     esac
     cd "$ROOT" || return
@@ -272,4 +348,43 @@ attack_run() { # package rc setup check step...
     $check
     expect_eq "outside the product" "$before" "$(attack_outside)"
     attack_clean
+}
+
+# An install folder of the administrator's choice: every later run works
+# there (a repair, a repair whose command line points INSTALLDIR elsewhere,
+# the removal), and the removal leaves nothing. (Not a row of the table: it
+# installs elsewhere and ends with the removal.)
+case_attack_install_folder_chosen_by_the_administrator() {
+    local loggers=$WINEPREFIX/drive_c/Loggers left
+    attack_paths
+    attack_clean
+    rm -rf "$loggers"
+    install install-loggers "$DEMO" $CHOICES 'INSTALLDIR=C:\Loggers\'
+    expect_eq "msiexec install into C:\\Loggers\\" 0 "$RC"
+    [ -f "$loggers/rondo32.exe" ] || { fail "rondo32.exe is not in C:\\Loggers\\"; return; }
+    msi repair-loggers /i "$DEMO" REINSTALL=ALL REINSTALLMODE=vomus
+    expect_eq "msiexec repair" 0 "$RC"
+    expect_eq "the repair's INSTALLDIR" 'C:\Loggers\' "$(logged_property "$LOG" INSTALLDIR)"
+    msi repair-elsewhere /i "$DEMO" REINSTALL=ALL REINSTALLMODE=vomus 'INSTALLDIR=C:\evil\'
+    expect_eq "msiexec repair pointing elsewhere" 0 "$RC"
+    expect_in "action log" "^VantorCustomAction: $(attack_quote 'INSTALLDIR=C:\evil\ given, the folder of the first installation C:\Loggers\ is used')\$" \
+        "$(action_log_lines "$LOG")"
+    expect_eq "dpinst.exe started" 'C:\Loggers\System\dpinst.exe /SA /A /D /SW' \
+        "$(tr -d '\r' <"$loggers/System/dpinst.log" 2>/dev/null | tail -1)"
+    [ ! -e "$ATTACK_EVIL" ] || fail "written outside the product: $(cd "$ATTACK_EVIL" && find . | tr '\n' ' ')"
+    [ ! -e "$(apps_dir)/rondo32.exe" ] || fail "rondo32.exe written into the package's default folder"
+    expect_eq "outside the product" "" \
+        "$(find "$WINEPREFIX/drive_c" \( -name tessel.ini -o -name dpinst.log \) ! -path "$loggers/*" 2>/dev/null)"
+    uninstall remove-loggers "$DEMO"
+    expect_eq "msiexec removal" 0 "$RC"
+    # The fixture dpinst.exe's own log of its runs is no part of the product;
+    # the drivers feature that an action chose stays under Wine, which
+    # registers such a feature as absent (README, "What Wine does
+    # differently").
+    left=$(cd "$loggers" 2>/dev/null && find . -type f ! -name dpinst.log ! -path './Drivers/*')
+    [ -z "$left" ] || fail "left in C:\\Loggers\\ after the removal: $(tr '\n' ' ' <<<"$left")"
+    expect_eq "product" absent "$(product_state "$DEMO_CODE")"
+    expect_eq "cache" "(no key)" "$(cache_of "$ARCH" "$DEMO_CODE")"
+    echo "  attack install_folder_chosen_by_the_administrator: install, repair, repair elsewhere, removal done" >>"$LOGS/attack-outcomes.txt"
+    rm -rf "$loggers"
 }

@@ -28,14 +28,15 @@ case_choice_ui_sequence_offers_the_list_and_puts_the_first_config_in_place() {
     expect_eq "PopulateHarborChoices" 1 "$(action_result "$LOG" PopulateHarborChoices)"
     expect_eq "CONVERTER_LIST_COUNT" 3 "$(logged_property "$LOG" CONVERTER_LIST_COUNT)"
     # Several converters: the user's choice stands.
-    expect_eq "DEFAULT_CONVERTER" 3001 "$(logged_property "$LOG" DEFAULT_CONVERTER)"
+    expect_eq "DEFAULT_CONVERTER" 3000 "$(logged_property "$LOG" DEFAULT_CONVERTER)"
     expect_eq "NUM_CONFIGS" 2 "$(logged_property "$LOG" NUM_CONFIGS)"
     expect_eq "DEFAULT_HARBOR_CONFIG" harbor.cfg.ini "$(logged_property "$LOG" DEFAULT_HARBOR_CONFIG)"
     expect_eq "ConfigureHarbor" 1 "$(action_result "$LOG" ConfigureHarbor)"
     local harbor
     harbor=$(choice_dir)/Harbor
     expect_eq "tessel.ini" "$(cat "$harbor/harbor.cfg.ini")" "$(cat "$harbor/tessel.ini" 2>&1)"
-    [ -e "$(choice_dir)/Drivers" ] && fail "a drivers feature was installed without a single converter"
+    # The chosen converter's drivers, and no other converter's.
+    expect_eq "drivers installed" "US3000.txt" "$(ls "$(choice_dir)/Drivers" 2>&1)"
     uninstall uninstall "$DEMO"
     expect_eq "msiexec uninstall" 0 "$RC"
     [ -e "$harbor/tessel.ini" ] && fail "tessel.ini is still there after removal"

@@ -92,10 +92,11 @@ case_system_install_sets_the_language_starts_the_service_and_installs_drivers() 
     expect_eq "VantorppUninstall" "not run" "$(action_result "$LOG" VantorppUninstall)"
     # The patch actions say what each wrote, one line an application.
     expect_eq "patch lines" 9 \
-        "$(action_log_lines "$LOG" | grep -c '^VantorCustomAction: .*\.exe patched: converter 3001 (code 3[02]0[01]), port 0, country 44, serial "AB123", version ')"
+        "$(action_log_lines "$LOG" | grep -c '^VantorCustomAction: .*\.exe patched: converter 3000 (code 3[02]00), port 0, country 44, serial "AB123", version ')"
     expect_eq "action log" "VantorCustomAction: Calling DPInst.exe with command line: ${dir}System\\dpinst.exe /SA /A /D /SW
 VantorCustomAction: DPInst.exe return code: 0x0
-VantorCustomAction: Appling language: 1033 to ${dir}VantorDemo.exe.config" "$(action_log_lines "$LOG" | grep -v '^VantorCustomAction: .*\.exe patched: ')"
+VantorCustomAction: Appling language: 1033 to ${dir}VantorDemo.exe.config" \
+        "$(action_log_lines "$LOG" | grep -E '^VantorCustomAction: (Calling DPInst|DPInst|Appling language)')"
     expect_eq "dpinst.exe command lines" "${dir}System\\dpinst.exe /SA /A /D /SW" "$(system_recorded)"
     # English is the applications' default: the setting goes, none comes.
     expect_eq "configuration file" "$SYSTEM_CONFIG_EN" "$(system_config)"

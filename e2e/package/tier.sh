@@ -15,11 +15,12 @@ TIER="package $ARCH"
 DEMO=$(winpath "$(package_path "$ARCH" demo)")
 COMPANION=$(winpath "$(package_path "$ARCH" companion)")
 LOGS=$WINE_DIR/package-$ARCH-logs
-CHOICES="DEFAULT_CONVERTER=3001 DEFAULT_COM_PORT=3 DEFAULT_PAR_PORT=1 SERIAL_NUMBER=AB123"
+# 3000: one of the converters the demo offers (CONVERTER_LIST).
+CHOICES="DEFAULT_CONVERTER=3000 DEFAULT_COM_PORT=3 DEFAULT_PAR_PORT=1 SERIAL_NUMBER=AB123"
 VIEW=$(reg_view "$ARCH")
 DEMO_FOLDER=$(program_folder "$ARCH" 'Vantor Technology\Vantor Demo')
 # The cache: the four device choices, the demo's profile and install folder.
-CACHED=$'DEFAULT_COM_PORT=3\nDEFAULT_CONVERTER=3001\nDEFAULT_HARBOR_CONFIG=harbor.cfg.ini\nDEFAULT_PAR_PORT=1\nINSTALLDIR='"$DEMO_FOLDER"$'\nSERIAL_NUMBER=AB123'
+CACHED=$'DEFAULT_COM_PORT=3\nDEFAULT_CONVERTER=3000\nDEFAULT_HARBOR_CONFIG=harbor.cfg.ini\nDEFAULT_PAR_PORT=1\nINSTALLDIR='"$DEMO_FOLDER"$'\nSERIAL_NUMBER=AB123'
 
 # msi STEP ARGS...: msiexec with a log at $LOGS/CASE.STEP.log; sets RC and LOG.
 msi() {
@@ -56,10 +57,9 @@ registered_products() {
 # reset_state CASE: removes every product of the family that the engine
 # holds as installed, by its product code, whatever the cases before did or
 # were told, and waits until their service has gone; RESET_PROBLEMS says what
-# stays. The editions of the demo share one product code: with the English
-# one still registered, msiexec /i of the German package is a maintenance
-# run of the cached English package (its ProductLanguage 1033, country 44),
-# whatever package the command names.
+# stays. The editions of the demo share one product code (each has a
+# package code of its own): with the English one still registered, msiexec
+# /i of the German package answers 1638.
 reset_state() {
     local codes code rc n=0
     RESET_PROBLEMS=()
@@ -103,10 +103,10 @@ case_install_caches_the_choices() {
 }
 
 case_install_caches_an_empty_serial_number() {
-    install install-no-serial "$DEMO" DEFAULT_CONVERTER=12 DEFAULT_COM_PORT=2
+    install install-no-serial "$DEMO" DEFAULT_CONVERTER=81 DEFAULT_COM_PORT=2
     expect_eq "msiexec install" 0 "$RC"
     expect_eq "cache after install" \
-        $'DEFAULT_COM_PORT=2\nDEFAULT_CONVERTER=12\nDEFAULT_HARBOR_CONFIG=harbor.cfg.ini\nDEFAULT_PAR_PORT=\nINSTALLDIR='"$DEMO_FOLDER"$'\nSERIAL_NUMBER=' \
+        $'DEFAULT_COM_PORT=2\nDEFAULT_CONVERTER=81\nDEFAULT_HARBOR_CONFIG=harbor.cfg.ini\nDEFAULT_PAR_PORT=\nINSTALLDIR='"$DEMO_FOLDER"$'\nSERIAL_NUMBER=' \
         "$(cache_of "$ARCH" "$DEMO_CODE")"
 }
 
@@ -132,14 +132,14 @@ case_uninstall_removes_the_product_and_company_keys() {
 
 case_uninstall_keeps_the_companion_product_cache() {
     install install "$DEMO" $CHOICES
-    install install-companion "$COMPANION" DEFAULT_CONVERTER=7 DEFAULT_COM_PORT=5
+    install install-companion "$COMPANION" DEFAULT_CONVERTER=81 DEFAULT_COM_PORT=5
     expect_eq "msiexec install companion" 0 "$RC"
     uninstall uninstall "$DEMO"
     expect_eq "msiexec uninstall" 0 "$RC"
     expect_eq "ClearPropertiesCache" 1 "$(action_result "$LOG" ClearPropertiesCache)"
     expect_eq "demo cache" "(no key)" "$(cache_of "$ARCH" "$DEMO_CODE")"
     expect_eq "companion cache" \
-        $'DEFAULT_COM_PORT=5\nDEFAULT_CONVERTER=7\nDEFAULT_HARBOR_CONFIG=harbor.cfg.ini\nDEFAULT_PAR_PORT=\nINSTALLDIR='"$(program_folder "$ARCH" 'Vantor Technology\Vantor Demo Companion')"$'\nSERIAL_NUMBER=' \
+        $'DEFAULT_COM_PORT=5\nDEFAULT_CONVERTER=81\nDEFAULT_HARBOR_CONFIG=harbor.cfg.ini\nDEFAULT_PAR_PORT=\nINSTALLDIR='"$(program_folder "$ARCH" 'Vantor Technology\Vantor Demo Companion')"$'\nSERIAL_NUMBER=' \
         "$(cache_of "$ARCH" "$COMPANION_CODE")"
     uninstall uninstall-companion "$COMPANION"
     expect_eq "msiexec uninstall companion" 0 "$RC"

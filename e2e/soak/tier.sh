@@ -15,7 +15,7 @@ CYCLES=${VANTOR_SOAK_CYCLES:-3}
 DEMO_MSI=$(package_path "$ARCH" demo)
 DEMO2_MSI=$(package_path "$ARCH" demo2)
 LOGS=$WINE_DIR/soak-$ARCH-logs
-CHOICES="DEFAULT_CONVERTER=3001 DEFAULT_COM_PORT=3 DEFAULT_PAR_PORT=1 SERIAL_NUMBER=AB123"
+CHOICES="DEFAULT_CONVERTER=3000 DEFAULT_COM_PORT=3 DEFAULT_PAR_PORT=1 SERIAL_NUMBER=AB123"
 
 # Keys and services that only this family's products create.
 OUR_KEYS=("$COMPANY_KEY"
@@ -57,7 +57,11 @@ expect_nothing_left() { # when
     if [ -d "$(company_dir)" ]; then
         # The fixture dpinst.exe logs its runs beside itself, where the tests
         # read them (the real tool logs elsewhere): not the product's files.
-        leftovers=$(cd "$(company_dir)" && find . -type f ! -name dpinst.log ! -name dpinst-exit.txt |
+        # The drivers feature that an action chose stays under Wine, which
+        # registers such a feature as absent (README, "What Wine does
+        # differently"); Windows removes it.
+        leftovers=$(cd "$(company_dir)" && find . -type f ! -name dpinst.log ! -name dpinst-exit.txt \
+            ! -path './*/Drivers/*' |
             sort | head -20)
         [ -z "$leftovers" ] || fail "$1: files left under Vantor Technology: $(echo $leftovers)"
     fi
@@ -70,11 +74,11 @@ case_install_repair_upgrade_remove_cycles() {
     [ -f "$DEMO2_MSI" ] && demo2=$(winpath "$DEMO2_MSI")
     for cycle in $(seq "$CYCLES"); do
         step "install-$cycle" 0 /i "$(winpath "$DEMO_MSI")" $CHOICES
-        expect_eq "cache after install $cycle" 3001 \
+        expect_eq "cache after install $cycle" 3000 \
             "$(cache_of "$ARCH" "$DEMO_CODE" | sed -n 's/^DEFAULT_CONVERTER=//p')"
         step "repair-$cycle" 0 /i "$(winpath "$DEMO_MSI")" REINSTALL=ALL REINSTALLMODE=vomus \
             DEFAULT_CONVERTER=12
-        expect_eq "cache after repair $cycle" 3001 \
+        expect_eq "cache after repair $cycle" 3000 \
             "$(cache_of "$ARCH" "$DEMO_CODE" | sed -n 's/^DEFAULT_CONVERTER=//p')"
         if [ -n "$demo2" ]; then
             step "upgrade-$cycle" 0 /i "$demo2" $CHOICES

@@ -47,6 +47,16 @@ MISWIRED=(
     "secure_lacks_harbor_choice|secure|lacks DEFAULT_HARBOR_CONFIG,|UPDATE Property SET Value='ACTIONPROPERTY;DEFAULT_COM_PORT;DEFAULT_CONVERTER;DEFAULT_PAR_PORT;INSTALLDIR;SERIAL_NUMBER' WHERE Property='SecureCustomProperties'"
     "secure_row_missing|secure|Property 'SecureCustomProperties' (no such row)|DELETE FROM Property WHERE Property='SecureCustomProperties'"
     "no_upgrade_row|upgrade|CustomAction 'FrobMajorUpgrade'|DELETE FROM Upgrade WHERE ActionProperty='ACTIONPROPERTY'"
+    "shared_data_earlier_maintenance_field|layout|CustomAction 'SetVantorDeferredData'|UPDATE CustomAction SET Target='X[INSTALLDIR]|X[DEFAULT_CONVERTER]|X[ProductVersion]|X[DEFAULT_PAR_PORT]|X[DEFAULT_COM_PORT]|X[ProductLanguage]|X[SERIAL_NUMBER]|X[REINSTALLMODE]' WHERE Action='SetVantorDeferredData'"
+    "secure_lists_the_change_property|secure|lists VANTOR_CHANGE_CHOICES,|UPDATE Property SET Value='ACTIONPROPERTY;NEWERVERSIONDETECTED;DEFAULT_CONVERTER;DEFAULT_PAR_PORT;DEFAULT_COM_PORT;SERIAL_NUMBER;DEFAULT_HARBOR_CONFIG;INSTALLDIR;VANTOR_CHANGE_CHOICES' WHERE Property='SecureCustomProperties'"
+    "carry_over_before_frob|place|CustomAction 'CarryOverChoices' (entry CarryOverChoices, InstallExecuteSequence 207)|UPDATE InstallExecuteSequence SET Sequence=207 WHERE Action='CarryOverChoices'"
+    "carry_over_after_costing_in_ui|place|CustomAction 'CarryOverChoices' (entry CarryOverChoices, InstallUISequence 850)|UPDATE InstallUISequence SET Sequence=850 WHERE Action='CarryOverChoices'"
+    "recall_after_costfinalize|place|CustomAction 'RecallChoices' (entry RecallChoices, InstallExecuteSequence 1000)|UPDATE InstallExecuteSequence SET Sequence=1000 WHERE Action='RecallChoices'"
+    "check_choices_after_installinitialize|place|CustomAction 'CheckChoices' (entry CheckChoices, InstallExecuteSequence 1502)|UPDATE InstallExecuteSequence SET Sequence=1502 WHERE Action='CheckChoices'"
+    "check_choices_before_carry_over|place|CustomAction 'CheckChoices' (entry CheckChoices, InstallExecuteSequence 212)|UPDATE InstallExecuteSequence SET Sequence=212 WHERE Action='CheckChoices'"
+    "drivers_feature_before_costfinalize|place|CustomAction 'SelectDriversFeature' (entry SelectDriversFeature, InstallExecuteSequence 990)|UPDATE InstallExecuteSequence SET Sequence=990 WHERE Action='SelectDriversFeature'"
+    "replaced_caches_before_installfinalize|place|CustomAction 'ClearReplacedCaches' (entry ClearReplacedCaches, InstallExecuteSequence 6600)|UPDATE InstallExecuteSequence SET Sequence=6600 WHERE Action='ClearReplacedCaches'"
+    "remove_existing_before_installinitialize|place|InstallExecuteSequence 'RemoveExistingProducts' (1410)|UPDATE InstallExecuteSequence SET Sequence=1410 WHERE Action='RemoveExistingProducts'"
     "binary_row_missing|binary|Binary 'VantorDrivers'|DELETE FROM Binary WHERE Name='VantorDrivers'"
     "entry_in_the_other_dll|entry|CustomAction 'DIFxInstall'|UPDATE CustomAction SET Source='VantorSetup' WHERE Action='DIFxInstall'"
 )
@@ -125,7 +135,7 @@ miswired() {
 case_every_check_has_a_miswiring() {
     local check
     for check in setter window layout rollback combobox service filekey removefile secure upgrade \
-        binary entry; do
+        place binary entry; do
         [[ "${MISWIRED[*]}" == *"|$check|"* ]] || fail "no miswiring for '$check'"
     done
 }
@@ -165,6 +175,26 @@ case_finish_msi_twice_changes_nothing() {
         "DEFAULT_CONVERTER;ACTIONPROPERTY;DEFAULT_PAR_PORT;DEFAULT_COM_PORT;SERIAL_NUMBER;DEFAULT_HARBOR_CONFIG;INSTALLDIR;NEWERVERSIONDETECTED" \
         "$(msiinfo export "$package" Property | tr -d '\r' | sed -n 's/^SecureCustomProperties\t//p')"
     expect_in "second package in the call" "^finish-msi: .*: nothing to do$" "$(tail -1 <<<"$FINISHED")"
+}
+
+# A package whose SecureCustomProperties lists the change property: finish-msi
+# takes it out (and says why), keeps the rest, and a second run changes
+# nothing; the checker then finds nothing.
+case_finish_msi_takes_the_change_property_out() {
+    local package=$WORK/change-property.msi before
+    cp "$GOOD" "$package"
+    sql "$package" "UPDATE Property SET Value='VANTOR_CHANGE_CHOICES;ACTIONPROPERTY;NEWERVERSIONDETECTED;DEFAULT_CONVERTER;DEFAULT_PAR_PORT;DEFAULT_COM_PORT;SERIAL_NUMBER;DEFAULT_HARBOR_CONFIG;INSTALLDIR' WHERE Property='SecureCustomProperties'" || return
+    finish_msi "$package"
+    expect_eq "exit status" 0 "$RC"
+    expect_eq "change" "finish-msi: $package: Property 'SecureCustomProperties': 'VANTOR_CHANGE_CHOICES;ACTIONPROPERTY;NEWERVERSIONDETECTED;DEFAULT_CONVERTER;DEFAULT_PAR_PORT;DEFAULT_COM_PORT;SERIAL_NUMBER;DEFAULT_HARBOR_CONFIG;INSTALLDIR' -> 'ACTIONPROPERTY;NEWERVERSIONDETECTED;DEFAULT_CONVERTER;DEFAULT_PAR_PORT;DEFAULT_COM_PORT;SERIAL_NUMBER;DEFAULT_HARBOR_CONFIG;INSTALLDIR' (VANTOR_CHANGE_CHOICES taken out: never secure, it lets a repair change the recorded choices)" \
+        "$FINISHED"
+    before=$(sha256sum <"$package")
+    finish_msi "$package"
+    expect_eq "second run" "finish-msi: $package: nothing to do" "$FINISHED"
+    expect_eq "package bytes after the second run" "$before" "$(sha256sum <"$package")"
+    wirecheck "$(winpath "$package")"
+    expect_eq "checker's exit status" 0 "$RC"
+    expect_eq "checker's findings" "" "$OUT"
 }
 
 case_finish_msi_refuses_what_is_no_package() {

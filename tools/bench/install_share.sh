@@ -12,7 +12,7 @@ ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 source "$ROOT/e2e/lib/wine.sh"
 source "$ROOT/e2e/lib/products.sh"
 
-CHOICES="DEFAULT_CONVERTER=3001 DEFAULT_COM_PORT=3 DEFAULT_PAR_PORT=1 SERIAL_NUMBER=AB123"
+CHOICES="DEFAULT_CONVERTER=3000 DEFAULT_COM_PORT=3 DEFAULT_PAR_PORT=1 SERIAL_NUMBER=AB123"
 say() { printf '%s\n' "$*"; }
 skip() { say "install share: not measured ($*)"; exit 0; }
 

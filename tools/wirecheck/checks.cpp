@@ -25,17 +25,19 @@ template <std::size_t N> constexpr bool Lists(const char* const (&names)[N], con
 
 // The checks below name these actions; the build stops when one of them
 // leaves the export lists.
-static_assert(Lists(kSetupExports, "CacheProperties") &&
-                  Lists(kSetupExports, "ClearPropertiesCache") &&
-                  Lists(kSetupExports, "AppendComboBox") &&
-                  Lists(kSetupExports, "PopulateHarborChoices") &&
-                  Lists(kSetupExports, "ConfigureHarbor") &&
-                  Lists(kSetupExports, "SetConfigLanguage") &&
-                  Lists(kSetupExports, "StartVantorAutoLauchService") &&
-                  Lists(kSetupExports, "FrobMajorUpgrade"),
-              "an action that the wiring checks name is no longer exported");
+static_assert(
+    Lists(kSetupExports, "CacheProperties") && Lists(kSetupExports, "ClearPropertiesCache") &&
+        Lists(kSetupExports, "AppendComboBox") && Lists(kSetupExports, "PopulateHarborChoices") &&
+        Lists(kSetupExports, "ConfigureHarbor") && Lists(kSetupExports, "SetConfigLanguage") &&
+        Lists(kSetupExports, "StartVantorAutoLauchService") &&
+        Lists(kSetupExports, "FrobMajorUpgrade") && Lists(kSetupExports, "CarryOverChoices") &&
+        Lists(kSetupExports, "RecallChoices") && Lists(kSetupExports, "CheckChoices") &&
+        Lists(kSetupExports, "SelectDriversFeature") && Lists(kSetupExports, "ClearReplacedCaches"),
+    "an action that the wiring checks name is no longer exported");
 
 constexpr const char* kSetupDll = "VantorSetup.dll";
+// The property with which an administrator changes the recorded choices.
+constexpr const char* kChangeChoices = "VANTOR_CHANGE_CHOICES";
 constexpr const char* kDriversDll = "VantorDrivers.dll";
 
 // The standard actions' places when a package leaves them out.
@@ -46,20 +48,69 @@ constexpr int kRollbackType = kTypeDll | kTypeRollback | kTypeInScript | kTypeNo
 
 // The data string of the patch actions and the driver package runner, field
 // by field: each value behind an "X" so that an empty one keeps its place.
-const char* const kDataFields[] = {"INSTALLDIR",       "DEFAULT_CONVERTER", "ProductVersion",
-                                   "DEFAULT_PAR_PORT", "DEFAULT_COM_PORT",  "ProductLanguage",
-                                   "SERIAL_NUMBER",    "REINSTALLMODE"};
+// The eighth is non-empty on every run of the installed product (Installed),
+// so that such a run patches with the cached choices.
+const char* const kDataFields[] = {"X[INSTALLDIR]",       "X[DEFAULT_CONVERTER]",
+                                   "X[ProductVersion]",   "X[DEFAULT_PAR_PORT]",
+                                   "X[DEFAULT_COM_PORT]", "X[ProductLanguage]",
+                                   "X[SERIAL_NUMBER]",    "X[REINSTALLMODE][Installed]"};
 constexpr std::size_t kDataFieldCount = sizeof kDataFields / sizeof kDataFields[0];
 static_assert(kDataFieldCount == 8, "the deferred data string has eight fields");
+// The eighth field of earlier releases: a maintenance run only with REINSTALLMODE.
+constexpr const char* kOldMaintenanceField = "X[REINSTALLMODE]";
 
 std::string DataLayout() {
     std::string layout;
     for (const char* field : kDataFields)
-        layout += std::string(layout.empty() ? "" : "|") + "X[" + field + "]";
+        layout += std::string(layout.empty() ? "" : "|") + field;
     return layout;
 }
 
 enum class Data { None, EightFields, FileAndLanguage, OnePath };
+
+// Where the immediate actions that carry the choices through the product's
+// life must run, in each sequence that holds them: after the "after" actions
+// and before the "before" one. An anchor is a standard action (at its usual
+// place when the sequence lacks it) or, with no usual place, an action of
+// ours by its entry (no bound when the sequence holds none).
+struct Anchor {
+    const char* action;
+    int usual;
+};
+struct PlaceRule {
+    const char* entry;
+    Anchor after[2];
+    Anchor before;
+    const char* why;
+};
+const PlaceRule kPlaceRules[] = {
+    {"CarryOverChoices",
+     {{"FindRelatedProducts", 25}, {"FrobMajorUpgrade", 0}},
+     {"CostInitialize", 800},
+     "the replaced releases are known only once FindRelatedProducts and FrobMajorUpgrade have "
+     "run, and the costing (the drivers feature), the dialogs and the data strings must see the "
+     "carried choices"},
+    {"RecallChoices",
+     {{nullptr, 0}, {nullptr, 0}},
+     {"CostFinalize", 1000},
+     "CostFinalize resolves the folders from INSTALLDIR: after it, the run works in whatever "
+     "folder its command line gave, not in the recorded one"},
+    {"CheckChoices",
+     {{"CarryOverChoices", 0}, {nullptr, 0}},
+     {"InstallInitialize", 1500},
+     "a choice that cannot work must stop the installation before anything is installed, "
+     "carried-over choices included"},
+    {"SelectDriversFeature",
+     {{"CostFinalize", 1000}, {nullptr, 0}},
+     {"InstallValidate", 1400},
+     "feature states can be requested only after CostFinalize, and InstallValidate takes them "
+     "as they are"},
+    {"ClearReplacedCaches",
+     {{"InstallFinalize", 6600}, {nullptr, 0}},
+     {nullptr, 0},
+     "a replaced release's cache may go only once the new release is installed: a failed "
+     "upgrade gives the old release back, with its choices"},
+};
 
 // The library that exports an entry, or nullptr.
 const char* LibraryOf(const std::string& entry) {
@@ -152,6 +203,7 @@ class Checker {
         CheckHarborRemoval();
         CheckSecureProperties();
         CheckUpgrade();
+        CheckPlaces();
         CheckBinaries();
         CheckEntries();
         return findings_;
@@ -303,10 +355,15 @@ class Checker {
             return "'" + value + "' has " + std::to_string(fields.size()) + " fields, not " +
                    std::to_string(kDataFieldCount) + "." + fix;
         for (std::size_t i = 0; i < kDataFieldCount; ++i) {
-            std::string expected = std::string("X[") + kDataFields[i] + "]";
-            if (fields[i] != expected)
-                return "field " + std::to_string(i + 1) + " is '" + fields[i] + "', not '" +
-                       expected + "'." + fix;
+            if (fields[i] == kDataFields[i])
+                continue;
+            std::string why;
+            if (fields[i] == kOldMaintenanceField && i + 1 == kDataFieldCount)
+                why = " (the earlier form: a run of the installed product without REINSTALLMODE, "
+                      "such as ADDLOCAL=... or REINSTALL=ALL alone, would patch with the command "
+                      "line's choices instead of the cached ones)";
+            return "field " + std::to_string(i + 1) + " is '" + fields[i] + "', not '" +
+                   kDataFields[i] + "'" + why + "." + fix;
         }
         return "";
     }
@@ -478,14 +535,23 @@ class Checker {
         // the server side as well.
         for (const CustomActionRow* row : Present("FrobMajorUpgrade"))
             need("ACTIONPROPERTY", row->action);
-        if (needed.empty())
-            return;
-
         std::set<std::string> secure;
         auto it = package_.properties.find("SecureCustomProperties");
         if (it != package_.properties.end())
             for (const std::string& name : Split(it->second, ';'))
                 secure.insert(name);
+        // Windows hands a property that is not secure to the elevated part of
+        // an installation only from an administrator's command line: this one
+        // changes the recorded choices, and must stay so.
+        if (secure.count(kChangeChoices) != 0)
+            Report("secure",
+                   Row("Property", "SecureCustomProperties") + " ('" + it->second + "') lists " +
+                       kChangeChoices + ", which must never be secure: listed, it reaches the " +
+                       "installation from any user's command line, and a standard user's repair " +
+                       "could change the recorded choices. Fix: take it out (package/finish-msi " +
+                       "does).");
+        if (needed.empty())
+            return;
         std::vector<std::string> missing, users;
         for (const auto& [property, action] : needed) {
             if (secure.count(property) != 0)
@@ -518,6 +584,78 @@ class Checker {
                               "of older products that the action writes reaches " +
                               "RemoveExistingProducts nowhere. Fix: an Upgrade row with the " +
                               "product's UpgradeCode and ActionProperty 'ACTIONPROPERTY'.");
+    }
+
+    // The place of an anchor in a sequence (see PlaceRule).
+    std::optional<int> AnchorPlace(const Sequence& sequence, const Anchor& anchor) const {
+        if (anchor.action == nullptr)
+            return std::nullopt;
+        if (anchor.usual != 0)
+            return StandardPlace(sequence, anchor.action, anchor.usual);
+        std::optional<int> place;
+        for (const CustomActionRow* row : Present(anchor.action))
+            if (std::optional<int> at = PlaceIn(sequence, row->action))
+                place = place ? std::min(*place, *at) : *at;
+        return place;
+    }
+
+    void CheckPlaces() {
+        const std::pair<const char*, const Sequence*> sequences[] = {
+            {"InstallExecuteSequence", &package_.executeSequence},
+            {"InstallUISequence", &package_.uiSequence}};
+        for (const PlaceRule& rule : kPlaceRules) {
+            for (const CustomActionRow* row : Present(rule.entry)) {
+                for (const auto& [table, sequence] : sequences) {
+                    std::optional<int> place = PlaceIn(*sequence, row->action);
+                    if (!place)
+                        continue;
+                    std::vector<std::string> faults;
+                    std::optional<int> lower, upper = AnchorPlace(*sequence, rule.before);
+                    for (const Anchor& anchor : rule.after) {
+                        std::optional<int> at = AnchorPlace(*sequence, anchor);
+                        if (!at)
+                            continue;
+                        lower = lower ? std::max(*lower, *at) : *at;
+                        if (*place <= *at)
+                            faults.push_back(std::string("not after ") + anchor.action + " (" +
+                                             std::to_string(*at) + ")");
+                    }
+                    if (upper && *place >= *upper)
+                        faults.push_back(std::string("not before ") + rule.before.action + " (" +
+                                         std::to_string(*upper) + ")");
+                    if (faults.empty())
+                        continue;
+                    std::string fix = lower && upper ? "between " + std::to_string(*lower) +
+                                                           " and " + std::to_string(*upper)
+                                      : lower ? "after " + std::to_string(*lower)
+                                              : "before " + std::to_string(*upper);
+                    Report("place", Row("CustomAction", row->action) + " (entry " + row->target +
+                                        ", " + table + " " + std::to_string(*place) +
+                                        "): " + Join(faults, ", ") + ": " + rule.why +
+                                        ". Fix: a Sequence " + fix + ".");
+                }
+            }
+        }
+        CheckRemoveExistingProducts();
+    }
+
+    // With the major upgrade's actions, the older release is removed inside
+    // the installation's transaction, so that a new release that fails
+    // afterwards rolls back to the old one.
+    void CheckRemoveExistingProducts() {
+        if (Present("FrobMajorUpgrade").empty() && Present("CarryOverChoices").empty())
+            return;
+        std::optional<int> place = PlaceIn(package_.executeSequence, "RemoveExistingProducts");
+        if (!place || (*place > installInitialize_ && *place < installFinalize_))
+            return;
+        Report("place", Row("InstallExecuteSequence", "RemoveExistingProducts") + " (" +
+                            std::to_string(*place) + "): outside InstallInitialize (" +
+                            std::to_string(installInitialize_) + ") .. InstallFinalize (" +
+                            std::to_string(installFinalize_) +
+                            "), so a new release that fails after the old one's removal leaves "
+                            "neither installed, and the old release's cache is lost. Fix: a " +
+                            "Sequence right after InstallInitialize, e.g. " +
+                            std::to_string(installInitialize_ + 1) + ".");
     }
 
     // An action whose code lives in the Binary table names its row in Source.
