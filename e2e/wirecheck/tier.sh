@@ -192,7 +192,7 @@ case_finish_msi_takes_the_change_property_out() {
     finish_msi "$package"
     expect_eq "second run" "finish-msi: $package: nothing to do" "$FINISHED"
     expect_eq "package bytes after the second run" "$before" "$(sha256sum <"$package")"
-    wirecheck "$(winpath "$package")"
+    wirecheck "$package"
     expect_eq "checker's exit status" 0 "$RC"
     expect_eq "checker's findings" "" "$OUT"
 }
