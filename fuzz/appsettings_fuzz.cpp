@@ -2,9 +2,9 @@
 // The first byte picks the culture; the rest, up to the first byte 0xFF, is
 // the configuration file, and what follows is the data string's LCID text.
 // Checked on every input: the rewrite gives exactly what an independent
-// reading of the line rules gives, with CRLF line ends; the temporary copy
-// never stays; and the data string never makes the action touch a file of
-// the wrong name.
+// reading of the line rules gives, with CRLF line ends (a file holding a NUL
+// byte is refused and left as it was); the temporary copy never stays; and
+// the data string never makes the action touch a file of the wrong name.
 #include "platform/host/control.h"
 #include "scratch.h"
 #include "setup/exports.h"
@@ -81,10 +81,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     const std::string path = dir + "/app.config";
     host::WriteHostFile(path, config);
 
-    // The rewrite itself, against the model.
-    if (vantor::RewriteAppSettings(host::WinPath(path).c_str(), culture.c_str()) != 0)
+    // The rewrite itself, against the model. A NUL byte says the file is no
+    // text: refused, and left exactly as it was.
+    const bool text = config.find('\0') == std::string::npos;
+    const UINT rewritten = vantor::RewriteAppSettings(host::WinPath(path).c_str(), culture.c_str());
+    if (rewritten != (text ? 0u : 13u))
         std::abort();
-    if (host::ReadHostFile(path) != Expected(config, culture) || host::FileExists(path + ".tmp"))
+    if (host::ReadHostFile(path) != (text ? Expected(config, culture) : config) ||
+        host::FileExists(path + ".tmp"))
         std::abort();
 
     // The whole action with an arbitrary LCID text: it touches the named
@@ -106,9 +110,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     }
     LPCSTR name = nullptr;
     const bool known = vantor::CultureNameForLcid(last.c_str(), &name) == 0;
-    if (known ? result != 0 : (result != 13 || host::ReadHostFile(path) != before))
+    if (known && text ? result != 0 : (result != 13 || host::ReadHostFile(path) != before))
         std::abort();
-    if (known && host::ReadHostFile(path) != Expected(before, name))
+    if (known && text && host::ReadHostFile(path) != Expected(before, name))
         std::abort();
     if (host::FileExists(path + ".tmp") || host::OpenHandles() != 0)
         std::abort();
