@@ -62,34 +62,6 @@ TEST(ReadDigits, ExactBelowTheCutAndReadsOverTheRest) {
     }
 }
 
-TEST(ReadSpaceAndSign, AsTheRuntimeReadsThem) {
-    const struct {
-        const char* text;
-        bool negative;
-        const char* rest;
-    } cases[] = {
-        {" \t\n\v\f\r-5", true, "5"}, {"+5", false, "5"},  {"5", false, "5"},
-        {"- 5", true, " 5"},          {"--5", true, "-5"}, {"", false, ""},
-    };
-    for (const auto& c : cases) {
-        const char* p = c.text;
-        EXPECT_EQ(ReadSpaceAndSign(p), c.negative) << c.text;
-        EXPECT_STREQ(p, c.rest) << c.text;
-    }
-}
-
-TEST(IsDigits, DigitsAndNothingElse) {
-    const struct {
-        const char* text;
-        bool digits;
-    } cases[] = {
-        {"0", true},   {"0123456789", true}, {"", false},   {"12a", false},
-        {" 1", false}, {"-1", false},        {"1 ", false},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(IsDigits(c.text), c.digits) << c.text;
-}
-
 TEST(ScopeExit, RunsOnEveryWayOutButARelease) {
     const struct {
         const char* what;
