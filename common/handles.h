@@ -110,4 +110,23 @@ class HeapBuffer {
     char* data_;
 };
 
+// Runs cleanup on every way out of a scope, an exception included, unless
+// release() was called first: for work undone on all ways out but one.
+template <typename Cleanup> class ScopeExit {
+  public:
+    explicit ScopeExit(Cleanup cleanup) : cleanup_(std::move(cleanup)) {}
+    ~ScopeExit() {
+        if (armed_)
+            cleanup_();
+    }
+    ScopeExit(const ScopeExit&) = delete;
+    ScopeExit& operator=(const ScopeExit&) = delete;
+
+    void release() { armed_ = false; }
+
+  private:
+    Cleanup cleanup_;
+    bool armed_ = true;
+};
+
 } // namespace vantor

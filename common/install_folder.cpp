@@ -1,6 +1,7 @@
 #include "common/install_folder.h"
 
 #include "common/choices.h"
+#include "common/log_line.h"
 #include "common/property.h"
 
 #include <cctype>
@@ -47,9 +48,9 @@ FolderCheck CheckRecordedFolder(MSIHANDLE installation, LPCSTR folder) {
         if (!record.KeyPath() || error == ERROR_FILE_NOT_FOUND)
             return check;
         check.kind = FolderCheck::kUnreadable;
-        check.why = std::string("the install folder of the first installation cannot be read "
-                                "from the registry cache (error ") +
-                    std::to_string(error) + ")";
+        check.why = WithError("the install folder of the first installation cannot be read from "
+                              "the registry cache",
+                              error);
         return check;
     }
     if (recorded[0] == '\0')
@@ -60,9 +61,9 @@ FolderCheck CheckRecordedFolder(MSIHANDLE installation, LPCSTR folder) {
         return check;
     }
     check.kind = FolderCheck::kDiffers;
-    check.why = std::string("INSTALLDIR ") + (folder ? folder : "") +
-                " is not the folder of the first installation " + recorded.get() + " (error " +
-                std::to_string(ERROR_INVALID_DATA) + ")";
+    check.why = WithError(std::string("INSTALLDIR ") + (folder ? folder : "") +
+                              " is not the folder of the first installation " + recorded.get(),
+                          ERROR_INVALID_DATA);
     return check;
 }
 

@@ -1,6 +1,7 @@
 #include "common/paths.h"
 
 #include "common/handles.h"
+#include "common/log_line.h"
 
 #include <cstring>
 #include <memory>
@@ -166,7 +167,7 @@ std::string FinalPathRefusal(const FinalPathCheck& check) {
     case FinalPathCheck::kDiffers:
         return "its final path is " + check.finalPath;
     case FinalPathCheck::kUnknown:
-        return "its final path cannot be read (error " + std::to_string(check.error) + ")";
+        return WithError("its final path cannot be read", check.error);
     default:
         return std::string();
     }

@@ -4,23 +4,36 @@
 
 namespace vantor {
 
+DigitRun ReadDigits(const char*& p, std::uint64_t cut) {
+    DigitRun run;
+    for (; *p >= '0' && *p <= '9'; ++p, ++run.count) {
+        if (run.value < cut)
+            run.value = run.value * 10 + static_cast<unsigned>(*p - '0');
+    }
+    return run;
+}
+
+bool ReadSpaceAndSign(const char*& p) {
+    while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\v' || *p == '\f' || *p == '\r')
+        ++p;
+    if (*p != '+' && *p != '-')
+        return false;
+    return *p++ == '-';
+}
+
+bool IsDigits(const std::string& text) {
+    return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+}
+
 std::int32_t ParseDecimal(const char* text) {
     if (!text)
         return 0;
     const char* p = text;
-    // The C locale's white space, as the runtime's own conversion skips it.
-    while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\v' || *p == '\f' || *p == '\r')
-        ++p;
-    bool negative = false;
-    if (*p == '+' || *p == '-')
-        negative = (*p++ == '-');
-    // Accumulate in 64 bits and stop growing once past the 32-bit range.
-    std::int64_t magnitude = 0;
-    for (; *p >= '0' && *p <= '9'; ++p) {
-        if (magnitude <= std::int64_t(INT32_MAX) + 1)
-            magnitude = magnitude * 10 + (*p - '0');
-    }
-    std::int64_t value = negative ? -magnitude : magnitude;
+    const bool negative = ReadSpaceAndSign(p);
+    // Past 2^31 the value only needs to stay beyond the 32-bit range.
+    const std::int64_t magnitude =
+        static_cast<std::int64_t>(ReadDigits(p, std::uint64_t(INT32_MAX) + 2).value);
+    const std::int64_t value = negative ? -magnitude : magnitude;
     if (value > INT32_MAX)
         return INT32_MAX;
     if (value < INT32_MIN)

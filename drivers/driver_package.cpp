@@ -9,6 +9,7 @@
 #include "common/file_security.h"
 #include "common/handles.h"
 #include "common/install_folder.h"
+#include "common/log_line.h"
 #include "common/paths.h"
 #include "common/property.h"
 #include "drivers/exports.h"
@@ -60,11 +61,11 @@ UINT RunDriverPackageInstaller(MSIHANDLE installation, bool removal, LPCSTR argu
     // the plain form of its path (no "/", ".." or second ":" leading it
     // elsewhere).
     if (!IsPlainAbsolutePath(installDir.get())) {
-        LogAction(installation,
-                  (std::string("DPInst.exe not started, INSTALLDIR is not a local "
-                               "absolute folder: ") +
-                   installDir.get() + " (error " + std::to_string(ERROR_INVALID_DATA) + ")")
-                      .c_str());
+        LogFailure(installation,
+                   std::string("DPInst.exe not started, INSTALLDIR is not a local absolute "
+                               "folder: ") +
+                       installDir.get(),
+                   ERROR_INVALID_DATA);
         return result;
     }
     // Once the product has recorded its install folder, nothing starts from another.
@@ -88,27 +89,24 @@ UINT RunDriverPackageInstaller(MSIHANDLE installation, bool removal, LPCSTR argu
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!held) {
         const DWORD error = GetLastError();
-        LogAction(installation, (tool + " not started: it cannot be held open (error " +
-                                 std::to_string(error) + ")")
-                                    .c_str());
+        LogFailure(installation, tool + " not started: it cannot be held open", error);
         return result;
     }
     // The file held must be the one the path names: a junction or link in
     // any folder of the path (or at its name) leads elsewhere.
     const FinalPathCheck final = CheckFinalPath(held.get(), tool.c_str());
     if (final.kind != FinalPathCheck::kSame) {
-        LogAction(installation, (tool + " not started: " + FinalPathRefusal(final) +
-                                 (final.kind == FinalPathCheck::kDiffers
-                                      ? " (error " + std::to_string(ERROR_ACCESS_DENIED) + ")"
-                                      : std::string()))
-                                    .c_str());
+        // An unreadable final path says its own code.
+        const std::string refusal = tool + " not started: " + FinalPathRefusal(final);
+        LogAction(installation,
+                  (final.kind == FinalPathCheck::kDiffers ? WithError(refusal, ERROR_ACCESS_DENIED)
+                                                          : refusal)
+                      .c_str());
         return result;
     }
     const TrustCheck trust = CheckOnlyTrustedCanChange(held.get(), tool);
     if (trust.error) {
-        LogAction(installation, (tool + " not started: " + trust.why + " (error " +
-                                 std::to_string(trust.error) + ")")
-                                    .c_str());
+        LogFailure(installation, tool + " not started: " + trust.why, trust.error);
         return result;
     }
 
@@ -116,9 +114,8 @@ UINT RunDriverPackageInstaller(MSIHANDLE installation, bool removal, LPCSTR argu
     // Process creation may write into the command line.
     HeapBuffer commandLine(commandSize);
     if (!commandLine) {
-        LogAction(installation, (tool + " not started: no memory for its command line (error " +
-                                 std::to_string(ERROR_NOT_ENOUGH_MEMORY) + ")")
-                                    .c_str());
+        LogFailure(installation, tool + " not started: no memory for its command line",
+                   ERROR_NOT_ENOUGH_MEMORY);
         return result;
     }
     std::memcpy(commandLine.get(), tool.data(), tool.size());
@@ -144,28 +141,24 @@ UINT RunDriverPackageInstaller(MSIHANDLE installation, bool removal, LPCSTR argu
     const DWORD error = GetLastError();
     held.reset(); // the process has its own hold on its image now
     if (!started) {
-        LogAction(installation,
-                  (tool + " could not be started (error " + std::to_string(error) + ")").c_str());
+        LogFailure(installation, tool + " could not be started", error);
         return result;
     }
     KernelHandle processHandle(process.hProcess);
     KernelHandle threadHandle(process.hThread);
     DWORD exitCode = 0;
     if (!processHandle) {
-        LogAction(installation, (tool +
-                                 " started, but no process handle came back: its outcome "
-                                 "is unknown (error " +
-                                 std::to_string(ERROR_INVALID_HANDLE) + ")")
-                                    .c_str());
+        LogFailure(installation,
+                   tool + " started, but no process handle came back: its outcome is unknown",
+                   ERROR_INVALID_HANDLE);
     } else if (WaitForSingleObject(processHandle.get(), INFINITE) != WAIT_OBJECT_0) {
-        LogAction(installation, (tool + " was not waited for: its outcome is unknown (error " +
-                                 std::to_string(GetLastError()) + ")")
-                                    .c_str());
+        const DWORD waitError = GetLastError();
+        LogFailure(installation, tool + " was not waited for: its outcome is unknown", waitError);
     } else if (!GetExitCodeProcess(processHandle.get(), &exitCode)) {
-        LogAction(installation,
-                  (tool + " ran, but its exit code cannot be read: its outcome is unknown (error " +
-                   std::to_string(GetLastError()) + ")")
-                      .c_str());
+        const DWORD exitError = GetLastError();
+        LogFailure(installation,
+                   tool + " ran, but its exit code cannot be read: its outcome is unknown",
+                   exitError);
     } else {
         HeapBuffer line(kLogRoom);
         if (line) {

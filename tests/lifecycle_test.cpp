@@ -3,6 +3,7 @@
 // installed, the chosen converter's drivers feature, and the caches of
 // replaced products cleared. The checks read back what the stand-in holds.
 #include "host_fixture.h"
+#include "setup/cache/lifecycle.h"
 #include "setup/exports.h"
 #include "sweep.h"
 
@@ -239,6 +240,15 @@ TEST_F(LifecycleTest, CheckChoices) {
         {"a short name is no profile", "DEFAULT_HARBOR_CONFIG=HARBOR~1.INI", true,
          "DEFAULT_HARBOR_CONFIG=HARBOR~1.INI cannot be used: no such file of component "
          "rondoconfig; allowed: harbor.cfg.ini, coastal.ini, or empty"},
+        {"leading zeros", "DEFAULT_CONVERTER=0081&DEFAULT_COM_PORT=0065535", true, ""},
+        {"a port just beyond", "DEFAULT_PAR_PORT=65536", true,
+         "DEFAULT_PAR_PORT=65536 cannot be used: a port is a whole number from 0 to 65535, or "
+         "empty"},
+        {"a port that wraps to 1 in 64 bits", "DEFAULT_COM_PORT=18446744073709551617", true,
+         "DEFAULT_COM_PORT=18446744073709551617 cannot be used: a port is a whole number from 0 "
+         "to 65535, or empty"},
+        {"81 in 64 bits", "DEFAULT_CONVERTER=18446744073709551697", true,
+         "DEFAULT_CONVERTER=18446744073709551697 cannot be used: no such converter" + offers},
     };
     for (const Case& c : cases) {
         Fresh();
@@ -259,6 +269,28 @@ TEST_F(LifecycleTest, CheckChoices) {
                   "DEFAULT_CONVERTER chosen: 81, the only converter this package offers "
                   "(CONVERTER_LIST)\n",
                   "one converter offered");
+}
+
+// Versions as the engine gives them: digits and dots, number by number.
+TEST(CompareVersions, NumberByNumber) {
+    const struct {
+        const char* a;
+        const char* b;
+        int order;
+    } cases[] = {
+        {"1.10.0", "1.9.9", 1},
+        {"1.0", "1.0.0", 0},
+        {"2", "10", -1},
+        {"", "0.0.1", -1},
+        {"", "", 0},
+        {"1.x.3", "1.0.3", -1}, // reading stops at the "x"
+        {"1000000000", "999999999", 1},
+        {"10000000001", "10000000000", 0}, // both keep the value of ten digits
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(vantor::CompareVersions(c.a, c.b), c.order) << c.a << " vs " << c.b;
+        EXPECT_EQ(vantor::CompareVersions(c.b, c.a), -c.order) << c.b << " vs " << c.a;
+    }
 }
 
 // "name=installed action[ requested]&...", states as the engine's numbers
@@ -296,6 +328,11 @@ TEST_F(LifecycleTest, SelectDriversFeature) {
         {"not in the package", "DEFAULT_CONVERTER=1000", "",
          "No drivers feature selected: the drivers feature Drivers_US1000 of converter 1000 is not "
          "in this package (error 1606)\n"},
+        {"leading zeros", "DEFAULT_CONVERTER=00081", "Drivers_UL81=2 -1 3",
+         "Drivers feature Drivers_UL81 selected for converter 81\n"},
+        {"a sign is no id", "DEFAULT_CONVERTER=+81", "Drivers_UL81=2 -1 -1",
+         "No drivers feature selected: DEFAULT_CONVERTER \"+81\" names no converter of the "
+         "catalogue; not installed: Drivers_UL81\n"},
     };
     for (const Case& c : cases) {
         Fresh();

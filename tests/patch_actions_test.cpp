@@ -241,6 +241,10 @@ TEST_F(PatchActionTest, VersionNumber) {
         {"65.536.0", 4824},
         {"65.53.5", 0xFFFF},
         {"65.53.6", std::nullopt},
+        // A number of more than ten digits keeps the value of its first
+        // ten, and a sign counts as "%d" reads it.
+        {"12345678901.0.0", 1104},
+        {"-6.1.7", 59553},
     };
     std::vector<ValueCase> cases;
     for (const Version& v : versions) {

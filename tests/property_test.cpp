@@ -242,6 +242,7 @@ TEST(ParseDecimal, ReadsADecimalPrefix) {
         {"2147483648", INT_MAX},
         {"-2147483648", INT_MIN},
         {"1,2", 1},
+        {"18446744073709551617", INT_MAX}, // 2^64 + 1: no wrap to 1
     };
     for (const auto& c : cases)
         EXPECT_EQ(ParseDecimal(c.text), c.expected) << (c.text ? c.text : "(null)");

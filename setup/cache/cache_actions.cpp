@@ -4,6 +4,7 @@
 // first installation, removed on uninstall.
 #include "common/action_boundary.h"
 #include "common/choices.h"
+#include "common/log_line.h"
 #include "common/property.h"
 #include "setup/exports.h"
 
@@ -35,9 +36,6 @@ std::unique_ptr<char[]> WithSeparator(std::unique_ptr<char[]> folder) {
 }
 
 UINT CacheChoices(MSIHANDLE installation) {
-    const auto log = [installation](const std::string& line) {
-        LogAction(installation, line.c_str());
-    };
     bool keyless = false;
     for (std::size_t index = 0; index < kCachedCount; ++index) {
         const LPCSTR name = CachedName(index);
@@ -55,18 +53,21 @@ UINT CacheChoices(MSIHANDLE installation) {
             continue;
         }
         if (readResult != ERROR_SUCCESS)
-            log(std::string(name) + " cached as empty: the property cannot be read (error " +
-                std::to_string(readResult) + ")");
+            LogFailure(installation,
+                       std::string(name) + " cached as empty: the property cannot be read",
+                       readResult);
         cached.SetValue(value.get(), static_cast<DWORD>(std::strlen(value.get())));
         const UINT written = cached.Write();
         if (written != ERROR_SUCCESS)
-            log(std::string(name) + " not cached: the registry value cannot be written (error " +
-                std::to_string(written) + ")");
+            LogFailure(installation,
+                       std::string(name) + " not cached: the registry value cannot be written",
+                       written);
     }
     if (keyless)
-        log("Choices not cached: ProductCode is empty or cannot be read, and the cache key is "
-            "named by it (error " +
-            std::to_string(ERROR_INSTALL_FAILURE) + ")");
+        LogFailure(installation,
+                   "Choices not cached: ProductCode is empty or cannot be read, and the cache "
+                   "key is named by it",
+                   ERROR_INSTALL_FAILURE);
     return ERROR_SUCCESS;
 }
 

@@ -5,6 +5,7 @@
 #include "common/action_boundary.h"
 #include "common/choices.h"
 #include "common/handles.h"
+#include "common/log_line.h"
 #include "common/property.h"
 #include "common/text.h"
 #include "setup/cache/lifecycle.h"
@@ -37,29 +38,12 @@ constexpr const char kProfileQuery[] =
 constexpr std::size_t kSerialRoom = 8;
 constexpr long kLargestPort = 65535;
 
-std::string ErrorText(DWORD code) {
-    return " (error " + std::to_string(code) + ")";
-}
-
-bool AllDigits(const std::string& text) {
-    if (text.empty())
-        return false;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return false;
-    }
-    return true;
-}
-
-// The number of a text of digits, no more than limit + 1.
+// A choice's number is digits only: no white space, no sign. The value of
+// such a text, no more than limit + 1.
 long DigitsValue(const std::string& digits, long limit) {
-    long value = 0;
-    for (char c : digits) {
-        value = value * 10 + (c - '0');
-        if (value > limit)
-            return limit + 1;
-    }
-    return value;
+    const char* p = digits.c_str();
+    const std::uint64_t cut = static_cast<std::uint64_t>(limit) + 1;
+    return static_cast<long>(std::min(ReadDigits(p, cut).value, cut));
 }
 
 bool SameNameNoCase(const std::string& a, const std::string& b) {
@@ -133,7 +117,7 @@ class ChoiceCheck {
     // What the package itself cannot tell stops the installation too: a
     // choice that was not checked is not let through.
     UINT Unchecked(const std::string& what, UINT code) {
-        LogAction(installation_, ("Choices not checked: " + what + ErrorText(code)).c_str());
+        LogFailure(installation_, "Choices not checked: " + what, code);
         return ERROR_INSTALL_FAILURE;
     }
 
@@ -214,7 +198,7 @@ class ChoiceCheck {
                                          .c_str());
         }
 
-        if (!value.empty() && !AllDigits(value))
+        if (!value.empty() && !IsDigits(value))
             return Refuse(name, value, "a converter is a decimal id; " + allowed);
         const long id = value.empty() ? 0 : DigitsValue(value, 65535);
         if (id == 0) {
@@ -237,7 +221,7 @@ class ChoiceCheck {
     }
 
     UINT CheckPort(LPCSTR name, const std::string& value) {
-        if (value.empty() || (AllDigits(value) && DigitsValue(value, kLargestPort) <= kLargestPort))
+        if (value.empty() || (IsDigits(value) && DigitsValue(value, kLargestPort) <= kLargestPort))
             return ERROR_SUCCESS;
         return Refuse(name, value, "a port is a whole number from 0 to 65535, or empty");
     }

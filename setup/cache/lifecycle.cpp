@@ -46,17 +46,15 @@ bool IsHex(char c) {
     return std::isxdigit(static_cast<unsigned char>(c)) != 0;
 }
 
-// The numbers of "a.b.c", as many as there are.
-std::vector<long long> VersionParts(const std::string& version) {
-    std::vector<long long> parts;
+// The numbers of "a.b.c", as many as there are. The engine's version
+// strings are digits and dots: no white space or sign is read, a part
+// without digits is 0, and a long part keeps the value its leading digits
+// had on reaching 10^9, as the patch record's version does.
+std::vector<std::uint64_t> VersionParts(const std::string& version) {
+    std::vector<std::uint64_t> parts;
     const char* p = version.c_str();
     while (*p) {
-        long long part = 0;
-        for (; *p >= '0' && *p <= '9'; ++p) {
-            if (part < 1000000000LL)
-                part = part * 10 + (*p - '0');
-        }
-        parts.push_back(part);
+        parts.push_back(ReadDigits(p, 1000000000).value);
         if (*p != '.')
             break;
         ++p;
@@ -201,11 +199,11 @@ std::string InstalledVersion(const std::string& productCode) {
 int CompareVersions(const std::string& a, const std::string& b) {
     if (a.empty() || b.empty())
         return a.empty() == b.empty() ? 0 : a.empty() ? -1 : 1;
-    const std::vector<long long> left = VersionParts(a);
-    const std::vector<long long> right = VersionParts(b);
+    const std::vector<std::uint64_t> left = VersionParts(a);
+    const std::vector<std::uint64_t> right = VersionParts(b);
     for (std::size_t i = 0; i < left.size() || i < right.size(); ++i) {
-        const long long x = i < left.size() ? left[i] : 0;
-        const long long y = i < right.size() ? right[i] : 0;
+        const std::uint64_t x = i < left.size() ? left[i] : 0;
+        const std::uint64_t y = i < right.size() ? right[i] : 0;
         if (x != y)
             return x < y ? -1 : 1;
     }

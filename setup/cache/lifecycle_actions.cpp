@@ -6,6 +6,7 @@
 #include "common/choices.h"
 #include "common/handles.h"
 #include "common/install_folder.h"
+#include "common/log_line.h"
 #include "common/property.h"
 #include "setup/cache/lifecycle.h"
 #include "setup/exports.h"
@@ -17,10 +18,6 @@
 using namespace vantor;
 
 namespace {
-
-std::string ErrorText(DWORD code) {
-    return " (error " + std::to_string(code) + ")";
-}
 
 void Log(MSIHANDLE installation, const std::string& line) {
     LogAction(installation, line.c_str());
@@ -62,10 +59,11 @@ UINT Recall(MSIHANDLE installation) {
     const std::string product = PropertyText(installation, "ProductCode");
     const LONG opened = product.empty() ? LONG(ERROR_FILE_NOT_FOUND) : OpenCacheKey(product);
     if (opened != ERROR_SUCCESS) {
-        Log(installation, "No cached choices for " + (product.empty() ? "this product" : product) +
-                              ": the choices and INSTALLDIR stay as this run has them, and the "
-                              "patch actions fall back as before" +
-                              ErrorText(opened));
+        LogFailure(installation,
+                   "No cached choices for " + (product.empty() ? "this product" : product) +
+                       ": the choices and INSTALLDIR stay as this run has them, and the patch "
+                       "actions fall back as before",
+                   opened);
         return ERROR_SUCCESS;
     }
     MsiHandle database(MsiGetActiveDatabase(installation));
@@ -82,9 +80,10 @@ UINT Recall(MSIHANDLE installation) {
                                   " is used");
         const UINT set = SetPropertyText(installation, kInstallFolder, folder.text);
         if (set != ERROR_SUCCESS)
-            Log(installation, std::string(kInstallFolder) +
-                                  " not set to the folder of the first installation " +
-                                  folder.text + ErrorText(set));
+            LogFailure(installation,
+                       std::string(kInstallFolder) +
+                           " not set to the folder of the first installation " + folder.text,
+                       set);
     }
 
     // A removal uses no choice.
@@ -96,9 +95,10 @@ UINT Recall(MSIHANDLE installation) {
         const CachedValue cached = ReadCached(product, name);
         if (!cached.present) {
             // A product cached by an earlier release lacks the newer values.
-            Log(installation, std::string(name) + " is not in the cache of " + product +
-                                  ": this run's \"" + current + "\" is used" +
-                                  ErrorText(cached.error));
+            LogFailure(installation,
+                       std::string(name) + " is not in the cache of " + product +
+                           ": this run's \"" + current + "\" is used",
+                       cached.error);
             continue;
         }
         const bool given = Given(current, PackageDefault(database.get(), name));
@@ -118,8 +118,8 @@ UINT Recall(MSIHANDLE installation) {
                                   "VANTOR_CHANGE_CHOICES=1 changes them");
         const UINT set = SetPropertyText(installation, name, cached.text);
         if (set != ERROR_SUCCESS)
-            Log(installation,
-                std::string(name) + " not set to the cached " + cached.text + ErrorText(set));
+            LogFailure(installation, std::string(name) + " not set to the cached " + cached.text,
+                       set);
     }
     return ERROR_SUCCESS;
 }
@@ -133,8 +133,8 @@ UINT CarryOver(MSIHANDLE installation) {
     const std::vector<std::string> replaced =
         ReplacedProducts(installation, database.get(), own, &queried);
     if (queried != ERROR_SUCCESS) {
-        Log(installation,
-            "Choices not carried over: the Upgrade table cannot be read" + ErrorText(queried));
+        LogFailure(installation, "Choices not carried over: the Upgrade table cannot be read",
+                   queried);
         return ERROR_SUCCESS;
     }
     if (replaced.empty()) {
@@ -170,7 +170,7 @@ UINT CarryOver(MSIHANDLE installation) {
         if (set == ERROR_SUCCESS)
             carried.push_back(std::string(name) + "=" + value);
         else
-            failed.push_back(std::string(name) + ErrorText(set));
+            failed.push_back(WithError(std::string(name), set));
     };
     for (const char* name : kChoices) {
         if (Given(PropertyText(installation, name), PackageDefault(database.get(), name))) {
@@ -212,9 +212,9 @@ UINT ClearReplaced(MSIHANDLE installation) {
     const std::vector<std::string> replaced =
         ReplacedProducts(installation, database.get(), own, &queried);
     if (queried != ERROR_SUCCESS) {
-        Log(installation, "Caches of replaced products not looked at: the Upgrade table cannot "
-                          "be read" +
-                              ErrorText(queried));
+        LogFailure(installation,
+                   "Caches of replaced products not looked at: the Upgrade table cannot be read",
+                   queried);
         return ERROR_SUCCESS;
     }
     int lines = 0;
@@ -224,10 +224,9 @@ UINT ClearReplaced(MSIHANDLE installation) {
             continue;
         ++lines;
         if (opened != ERROR_SUCCESS) {
-            Log(installation, "Cache of replaced product " + code +
-                                  " kept: its key cannot be "
-                                  "opened" +
-                                  ErrorText(opened));
+            LogFailure(installation,
+                       "Cache of replaced product " + code + " kept: its key cannot be opened",
+                       opened);
             continue;
         }
         const INSTALLSTATE state = MsiQueryProductStateA(code.c_str());
@@ -240,10 +239,9 @@ UINT ClearReplaced(MSIHANDLE installation) {
         if (deleted == ERROR_SUCCESS)
             Log(installation, "Cache of replaced product " + code + " deleted");
         else
-            Log(installation, "Cache of replaced product " + code +
-                                  " kept: its key cannot be "
-                                  "deleted" +
-                                  ErrorText(deleted));
+            LogFailure(installation,
+                       "Cache of replaced product " + code + " kept: its key cannot be deleted",
+                       deleted);
     }
     if (lines == 0)
         Log(installation, replaced.empty()

@@ -3,6 +3,7 @@
 
 #include "common/action_boundary.h"
 #include "common/handles.h"
+#include "common/log_line.h"
 #include "common/property.h"
 #include "common/text.h"
 #include "setup/cache/lifecycle.h"
@@ -22,12 +23,6 @@ constexpr const char kComboBoxQuery[] = "SELECT * FROM ComboBox";
 // Columns of a ComboBox row, 1-based as records count them.
 enum ComboBoxColumn : UINT { kProperty = 1, kOrder = 2, kValue = 3, kText = 4 };
 
-void WriteProperty(MSIHANDLE installation, LPCSTR name, const std::string& value) {
-    MsiProperty property(installation, name);
-    property.SetValue(value.c_str(), static_cast<DWORD>(value.size()));
-    property.Write();
-}
-
 // USB devices need the platform's USB support, which Windows has from
 // Windows 2000 (NT 5.0) and Windows 98 (4.10) on.
 bool CanServe(const ConverterInfo& row, std::int32_t versionNT, std::int32_t version9X) {
@@ -44,12 +39,25 @@ bool CanServe(const ConverterInfo& row, std::int32_t versionNT, std::int32_t ver
 
 namespace vantor {
 
+UINT OpenComboBoxView(MSIHANDLE database, MSIHANDLE* view) {
+    return MsiDatabaseOpenViewA(database, kComboBoxQuery, view);
+}
+
+UINT AddComboBoxRow(MSIHANDLE view, LPCSTR property, int order, LPCSTR value, LPCSTR text) {
+    MsiHandle record(MsiCreateRecord(4));
+    MsiRecordSetStringA(record.get(), kProperty, property);
+    MsiRecordSetInteger(record.get(), kOrder, order);
+    MsiRecordSetStringA(record.get(), kValue, value);
+    MsiRecordSetStringA(record.get(), kText, text);
+    return MsiViewModify(view, MSIMODIFY_INSERT_TEMPORARY, record.get());
+}
+
 std::string ComboBoxRefusal(UINT opened) {
     // The query is fixed: a syntax error means the table is not there.
-    return std::string(opened == ERROR_BAD_QUERY_SYNTAX
-                           ? "the package has no ComboBox table; it needs one for these rows"
-                           : "the ComboBox table cannot be opened") +
-           " (error " + std::to_string(opened) + ")";
+    return WithError(opened == ERROR_BAD_QUERY_SYNTAX
+                         ? "the package has no ComboBox table; it needs one for these rows"
+                         : "the ComboBox table cannot be opened",
+                     opened);
 }
 
 // CONVERTER_LIST: decimal ids separated by commas, e.g. "81,3000,7". Runs of
@@ -70,7 +78,7 @@ void ReadConverterList(MSIHANDLE installation, ConverterList& list) {
         while (*p && *p != ',')
             ++p;
     }
-    WriteProperty(installation, "CONVERTER_LIST_COUNT", std::to_string(list.count));
+    SetPropertyText(installation, "CONVERTER_LIST_COUNT", std::to_string(list.count));
 }
 
 std::int32_t ReadPlatformVersion(MSIHANDLE installation, LPCSTR name) {
@@ -80,7 +88,7 @@ std::int32_t ReadPlatformVersion(MSIHANDLE installation, LPCSTR name) {
 }
 
 bool SelectOnlyConverter(MSIHANDLE installation, std::int32_t id) {
-    WriteProperty(installation, "DEFAULT_CONVERTER", std::to_string(id));
+    SetPropertyText(installation, "DEFAULT_CONVERTER", std::to_string(id));
     // Level 0 keeps the other drivers features from being installed by default.
     MsiSetInstallLevel(installation, 0);
     const ConverterInfo* row = FindConverter(id);
@@ -105,14 +113,13 @@ UINT FillConverterChoices(MSIHANDLE installation) {
     // Temporary rows go in through the view without executing it. A package
     // without a ComboBox table has no view (1615): the list is still read
     // and a single converter still chosen, but no row can be added.
-    const UINT opened = MsiDatabaseOpenViewA(database.get(), kComboBoxQuery, view.put());
+    const UINT opened = OpenComboBoxView(database.get(), view.put());
 
     ConverterList list;
     ReadConverterList(installation, list);
     const std::int32_t versionNT = ReadPlatformVersion(installation, "VersionNT");
     const std::int32_t version9X = ReadPlatformVersion(installation, "Version9X");
 
-    MsiHandle record;
     std::int32_t lastAdded = 0;
     for (std::size_t i = 0; i < list.count; ++i) {
         const ConverterInfo* row = FindConverter(list.ids[i]);
@@ -122,18 +129,14 @@ UINT FillConverterChoices(MSIHANDLE installation) {
         if (opened != ERROR_SUCCESS)
             continue;
         // Order keeps the id's place in the list, gaps and all.
-        record = MsiHandle(MsiCreateRecord(4));
-        MsiRecordSetStringA(record.get(), kProperty, "DEFAULT_CONVERTER");
-        MsiRecordSetInteger(record.get(), kOrder, static_cast<int>(i));
-        MsiRecordSetStringA(record.get(), kValue, std::to_string(row->id).c_str());
-        MsiRecordSetStringA(record.get(), kText, row->displayName);
-        const UINT inserted = MsiViewModify(view.get(), MSIMODIFY_INSERT_TEMPORARY, record.get());
+        const UINT inserted = AddComboBoxRow(view.get(), "DEFAULT_CONVERTER", static_cast<int>(i),
+                                             std::to_string(row->id).c_str(), row->displayName);
         if (inserted != ERROR_SUCCESS)
-            LogAction(installation, ("Converter " + std::to_string(row->id) +
-                                     " not added to the choices of DEFAULT_CONVERTER: the "
-                                     "ComboBox row cannot be inserted (error " +
-                                     std::to_string(inserted) + ")")
-                                        .c_str());
+            LogFailure(installation,
+                       "Converter " + std::to_string(row->id) +
+                           " not added to the choices of DEFAULT_CONVERTER: the ComboBox row "
+                           "cannot be inserted",
+                       inserted);
     }
     if (opened != ERROR_SUCCESS && list.count > 0)
         LogAction(installation,
@@ -157,10 +160,6 @@ namespace {
 
 constexpr const char kFeatureQuery[] = "SELECT `Feature` FROM `Feature`";
 
-std::string ErrorText(DWORD code) {
-    return " (error " + std::to_string(code) + ")";
-}
-
 // After CostFinalize, whatever the dialogs did or did not do: the chosen
 // converter's drivers feature is installed, and no other converter's.
 UINT SelectDrivers(MSIHANDLE installation) {
@@ -172,7 +171,7 @@ UINT SelectDrivers(MSIHANDLE installation) {
     TextRows rows;
     UINT queried = QueryTexts(database.get(), kFeatureQuery, 1, rows);
     if (queried != ERROR_SUCCESS && queried != ERROR_BAD_QUERY_SYNTAX) {
-        log("No drivers feature selected: the Feature table cannot be read" + ErrorText(queried));
+        log(WithError("No drivers feature selected: the Feature table cannot be read", queried));
         return ERROR_SUCCESS;
     }
     std::vector<std::string> present;
@@ -189,8 +188,7 @@ UINT SelectDrivers(MSIHANDLE installation) {
     }
 
     const std::string converter = PropertyText(installation, "DEFAULT_CONVERTER");
-    const bool digits = !converter.empty() && converter.size() <= 5 &&
-                        converter.find_first_not_of("0123456789") == std::string::npos;
+    const bool digits = converter.size() <= 5 && IsDigits(converter);
     const ConverterInfo* row = digits ? FindConverter(ParseDecimal(converter.c_str())) : nullptr;
     std::string chosen;
     std::string line;
@@ -201,9 +199,10 @@ UINT SelectDrivers(MSIHANDLE installation) {
         line = "No drivers feature selected: converter " + std::to_string(row->id) +
                " needs no drivers";
     } else if (std::find(present.begin(), present.end(), row->feature) == present.end()) {
-        line = "No drivers feature selected: the drivers feature " + std::string(row->feature) +
-               " of converter " + std::to_string(row->id) + " is not in this package" +
-               ErrorText(ERROR_UNKNOWN_FEATURE);
+        line = WithError("No drivers feature selected: the drivers feature " +
+                             std::string(row->feature) + " of converter " +
+                             std::to_string(row->id) + " is not in this package",
+                         ERROR_UNKNOWN_FEATURE);
     } else {
         chosen = row->feature;
         INSTALLSTATE installed = INSTALLSTATE_UNKNOWN;
@@ -214,8 +213,9 @@ UINT SelectDrivers(MSIHANDLE installation) {
         line =
             result == ERROR_SUCCESS
                 ? "Drivers feature " + chosen + " selected for converter " + std::to_string(row->id)
-                : "Drivers feature " + chosen + " not selected for converter " +
-                      std::to_string(row->id) + ErrorText(result);
+                : WithError("Drivers feature " + chosen + " not selected for converter " +
+                                std::to_string(row->id),
+                            result);
     }
 
     // Every other converter's: not installed now, and in a change of the
@@ -233,7 +233,7 @@ UINT SelectDrivers(MSIHANDLE installation) {
         INSTALLSTATE action = INSTALLSTATE_UNKNOWN;
         UINT result = MsiGetFeatureStateA(installation, feature.c_str(), &installed, &action);
         if (result != ERROR_SUCCESS) {
-            failed.push_back(feature + ErrorText(result));
+            failed.push_back(WithError(feature, result));
             continue;
         }
         const bool isInstalled = installed == INSTALLSTATE_LOCAL;
@@ -244,7 +244,7 @@ UINT SelectDrivers(MSIHANDLE installation) {
         if (isInstalled || action == INSTALLSTATE_LOCAL)
             result = MsiSetFeatureStateA(installation, feature.c_str(), INSTALLSTATE_ABSENT);
         if (result != ERROR_SUCCESS)
-            failed.push_back(feature + ErrorText(result));
+            failed.push_back(WithError(feature, result));
         else
             (isInstalled ? removed : notInstalled).push_back(feature);
     }

@@ -30,9 +30,14 @@ std::int32_t ReadPlatformVersion(MSIHANDLE installation, LPCSTR name);
 // that feature is or will be installed locally.
 bool SelectOnlyConverter(MSIHANDLE installation, std::int32_t id);
 
-// Why rows of a combo box cannot be added when the ComboBox view does not
-// open (answer opened), with the code, for the log. Both combo-box actions
-// use it.
+// The rows of both combo boxes go in as temporary rows, through a view on
+// the ComboBox table that is opened and never executed. The engine's code
+// of the open: 1615 when the package has no ComboBox table.
+UINT OpenComboBoxView(MSIHANDLE database, MSIHANDLE* view);
+// One row of the combo box of property; the engine's code of the insert.
+UINT AddComboBoxRow(MSIHANDLE view, LPCSTR property, int order, LPCSTR value, LPCSTR text);
+// Why rows of a combo box cannot be added when the view does not open
+// (answer opened), with the code, for the log.
 std::string ComboBoxRefusal(UINT opened);
 
 } // namespace vantor

@@ -4,8 +4,10 @@
 // "tessel.ini".
 #include "common/action_boundary.h"
 #include "common/handles.h"
+#include "common/log_line.h"
 #include "common/paths.h"
 #include "common/property.h"
+#include "setup/cache/lifecycle.h"
 #include "setup/choice/converter_choice.h"
 #include "setup/exports.h"
 
@@ -23,18 +25,7 @@ constexpr const char kConfigFilesQuery[] = "SELECT * FROM File WHERE Component_=
 // Columns of a File row.
 enum FileColumn : UINT { kFileName = 3 };
 
-constexpr const char kComboBoxQuery[] = "SELECT * FROM ComboBox";
-enum ComboBoxColumn : UINT { kProperty = 1, kOrder = 2, kValue = 3, kText = 4 };
-
 constexpr const char kTargetName[] = "tessel.ini";
-
-void WriteProperty(MSIHANDLE installation, LPCSTR name, const std::string& value, UINT* result) {
-    MsiProperty property(installation, name);
-    property.SetValue(value.c_str(), static_cast<DWORD>(value.size()));
-    const UINT written = property.Write();
-    if (result)
-        *result = written;
-}
 
 // A FileName value is "SHORT~1.INI|long name.ini" or a single name.
 std::string LongName(const std::string& fileName) {
@@ -87,14 +78,7 @@ UINT ReadConfigNames(MSIHANDLE installation, std::vector<std::string>& names) {
 UINT WriteConfigCount(MSIHANDLE installation, std::size_t count) {
     if (count < 1)
         return ERROR_FILE_NOT_FOUND;
-    UINT result = ERROR_SUCCESS;
-    WriteProperty(installation, "NUM_CONFIGS", std::to_string(count), &result);
-    return result;
-}
-
-// The platform's code, as the log lines give it.
-std::string ErrorText(DWORD code) {
-    return " (error " + std::to_string(code) + ")";
+    return SetPropertyText(installation, "NUM_CONFIGS", std::to_string(count));
 }
 
 // One combo-box row for the file at position; the first file is the default.
@@ -102,24 +86,20 @@ std::string ErrorText(DWORD code) {
 // no row at all.
 UINT AddConfigChoice(MSIHANDLE installation, const std::string& longName, int position) {
     if (position == 0)
-        WriteProperty(installation, "DEFAULT_HARBOR_CONFIG", longName, nullptr);
+        SetPropertyText(installation, "DEFAULT_HARBOR_CONFIG", longName);
     MsiHandle database(MsiGetActiveDatabase(installation));
     MsiHandle view;
-    const UINT opened = MsiDatabaseOpenViewA(database.get(), kComboBoxQuery, view.put());
-    MsiHandle record(MsiCreateRecord(4));
-    if (opened == ERROR_SUCCESS && record) {
+    const UINT opened = OpenComboBoxView(database.get(), view.put());
+    if (opened == ERROR_SUCCESS) {
         const std::string text = longName.substr(0, longName.find('.'));
-        MsiRecordSetStringA(record.get(), kProperty, "DEFAULT_HARBOR_CONFIG");
-        MsiRecordSetInteger(record.get(), kOrder, position);
-        MsiRecordSetStringA(record.get(), kValue, longName.c_str());
-        MsiRecordSetStringA(record.get(), kText, text.c_str());
-        const UINT inserted = MsiViewModify(view.get(), MSIMODIFY_INSERT_TEMPORARY, record.get());
+        const UINT inserted = AddComboBoxRow(view.get(), "DEFAULT_HARBOR_CONFIG", position,
+                                             longName.c_str(), text.c_str());
         if (inserted != ERROR_SUCCESS)
-            LogAction(installation, (longName +
-                                     " not added to the choices of DEFAULT_HARBOR_CONFIG: the "
-                                     "ComboBox row cannot be inserted" +
-                                     ErrorText(inserted))
-                                        .c_str());
+            LogFailure(installation,
+                       longName +
+                           " not added to the choices of DEFAULT_HARBOR_CONFIG: the ComboBox row "
+                           "cannot be inserted",
+                       inserted);
     }
     MsiViewClose(view.get());
     return opened;
@@ -162,7 +142,7 @@ Examined Examine(HANDLE file, const std::string& path, std::string* why) {
         *why = "it has " + std::to_string(links.links) + " hard links";
         return Examined::kRefused;
     default:
-        *why = "it cannot be examined" + ErrorText(links.error);
+        *why = WithError("it cannot be examined", links.error);
         return Examined::kUnknown;
     }
     const FinalPathCheck final = CheckFinalPath(file, path.c_str());
@@ -275,16 +255,16 @@ UINT PutHarborConfiguration(MSIHANDLE installation) {
     if (!*source.get()) {
         log(std::string(kTargetName) + " not replaced: " +
             (readResult != ERROR_SUCCESS
-                 ? "CustomActionData cannot be read" + ErrorText(readResult)
-                 : "CustomActionData is empty: is the type-51 action that sets it "
-                   "missing?" +
-                       ErrorText(ERROR_FILE_NOT_FOUND)));
+                 ? WithError("CustomActionData cannot be read", readResult)
+                 : WithError("CustomActionData is empty: is the type-51 action that sets it "
+                             "missing?",
+                             ERROR_FILE_NOT_FOUND)));
         return ERROR_FILE_NOT_FOUND;
     }
     const std::string path = source.get();
     if (!IsPlainAbsolutePath(path.c_str())) {
-        log("Configuration file refused, not a plain absolute path: " + path +
-            ErrorText(ERROR_INVALID_DATA));
+        log(WithError("Configuration file refused, not a plain absolute path: " + path,
+                      ERROR_INVALID_DATA));
         return ERROR_INVALID_DATA;
     }
     // The target sits beside the source.
@@ -298,13 +278,13 @@ UINT PutHarborConfiguration(MSIHANDLE installation) {
         const std::string what = existing.kind == LinkCheck::kReparsePoint
                                      ? "it is a symbolic link or junction"
                                      : "it has " + std::to_string(existing.links) + " hard links";
-        log("Refused to replace " + target + ": " + what + ErrorText(ERROR_INVALID_DATA));
+        log(WithError("Refused to replace " + target + ": " + what, ERROR_INVALID_DATA));
         return ERROR_INVALID_DATA;
     }
     // Whatever keeps the file from being replaced leaves any earlier
     // tessel.ini as it was, and the installation goes on.
     if (existing.kind == LinkCheck::kUnknown) {
-        log(notReplaced + "it cannot be examined" + ErrorText(existing.error));
+        log(WithError(notReplaced + "it cannot be examined", existing.error));
         return ERROR_SUCCESS;
     }
 
@@ -314,7 +294,8 @@ UINT PutHarborConfiguration(MSIHANDLE installation) {
     FileHandle from(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!from) {
-        log(copyFailed + ErrorText(GetLastError()));
+        const DWORD error = GetLastError();
+        log(WithError(copyFailed, error));
         return ERROR_SUCCESS;
     }
     std::string why;
@@ -322,7 +303,7 @@ UINT PutHarborConfiguration(MSIHANDLE installation) {
     case Examined::kFine:
         break;
     case Examined::kRefused:
-        log("Refused to copy " + path + ": " + why + ErrorText(ERROR_INVALID_DATA));
+        log(WithError("Refused to copy " + path + ": " + why, ERROR_INVALID_DATA));
         return ERROR_INVALID_DATA;
     default:
         log(notReplaced + path + ": " + why);
@@ -336,22 +317,24 @@ UINT PutHarborConfiguration(MSIHANDLE installation) {
                               nullptr, OPEN_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!to) {
-        log(copyFailed + ErrorText(GetLastError()));
+        const DWORD error = GetLastError();
+        log(WithError(copyFailed, error));
         return ERROR_SUCCESS;
     }
     TesselGuard guard(to, target, GetLastError() != ERROR_ALREADY_EXISTS);
     const auto putBack = [&guard]() {
         const DWORD error = guard.PutBack();
-        return error ? "; the earlier " + std::string(kTargetName) + " cannot be put back" +
-                           ErrorText(error)
-                     : std::string();
+        return error
+                   ? WithError("; the earlier " + std::string(kTargetName) + " cannot be put back",
+                               error)
+                   : std::string();
     };
     switch (Examine(to.get(), target, &why)) {
     case Examined::kFine:
         break;
     case Examined::kRefused: {
         const std::string line =
-            "Refused to replace " + target + ": " + why + ErrorText(ERROR_INVALID_DATA) + putBack();
+            WithError("Refused to replace " + target + ": " + why, ERROR_INVALID_DATA) + putBack();
         log(line);
         return ERROR_INVALID_DATA;
     }
@@ -365,13 +348,13 @@ UINT PutHarborConfiguration(MSIHANDLE installation) {
     std::string bytes;
     if (!ReadAll(from.get(), &bytes)) {
         const DWORD error = GetLastError();
-        log(copyFailed + ErrorText(error) + putBack());
+        log(WithError(copyFailed, error) + putBack());
         return ERROR_SUCCESS;
     }
     std::string earlier;
     if (!ReadAll(to.get(), &earlier)) {
         const DWORD error = GetLastError();
-        log(copyFailed + ErrorText(error) + putBack());
+        log(WithError(copyFailed, error) + putBack());
         return ERROR_SUCCESS;
     }
     guard.Arm(std::move(earlier));
@@ -380,7 +363,7 @@ UINT PutHarborConfiguration(MSIHANDLE installation) {
         const DWORD error = GetLastError();
         if (!changed)
             guard.Unchanged();
-        log(copyFailed + ErrorText(error) + putBack());
+        log(WithError(copyFailed, error) + putBack());
         return ERROR_SUCCESS;
     }
     guard.Done();

@@ -5,6 +5,7 @@
 
 #include "common/action_boundary.h"
 #include "common/handles.h"
+#include "common/log_line.h"
 #include "common/paths.h"
 #include "common/property.h"
 #include "common/text.h"
@@ -170,22 +171,20 @@ bool CopyWithLanguage(HANDLE config, HANDLE copy, LPCSTR cultureName) {
 // second name of the file would see its times changed. A name that cannot
 // be examined is not used either. Nothing is read, written or re-timed then.
 std::string LinkRefusal(const std::string& path) {
-    const auto unknown = [](const std::string& what, DWORD error) {
-        return what + " cannot be examined (error " + std::to_string(error) + ")";
-    };
     const LinkCheck config = CheckLinks(path.c_str());
     if (config.kind == LinkCheck::kReparsePoint)
-        return "it is a symbolic link or junction (error 5)";
+        return WithError("it is a symbolic link or junction", ERROR_ACCESS_DENIED);
     if (config.kind == LinkCheck::kHardLinked)
-        return "it has " + std::to_string(config.links) + " hard links (error 5)";
+        return WithError("it has " + std::to_string(config.links) + " hard links",
+                         ERROR_ACCESS_DENIED);
     if (config.kind == LinkCheck::kUnknown)
-        return unknown("it", config.error);
+        return WithError("it cannot be examined", config.error);
     const std::string temporary = path + ".tmp";
     const LinkCheck copy = CheckLinks(temporary.c_str());
     if (copy.kind == LinkCheck::kReparsePoint)
-        return temporary + " is a symbolic link or junction (error 5)";
+        return WithError(temporary + " is a symbolic link or junction", ERROR_ACCESS_DENIED);
     if (copy.kind == LinkCheck::kUnknown)
-        return unknown(temporary, copy.error);
+        return WithError(temporary + " cannot be examined", copy.error);
     return std::string();
 }
 
@@ -229,7 +228,7 @@ UINT RewriteAppSettings(LPCSTR path, LPCSTR cultureName, std::string* why, bool*
     // The code is taken at the failing call, before any handle closes.
     const auto fail = [why](UINT result, const std::string& what, DWORD error) {
         if (why)
-            *why = what + " (error " + std::to_string(error) + ")";
+            *why = WithError(what, error);
         return result;
     };
     const auto refuse = [&fail, refused](UINT result, const std::string& what, DWORD error) {
@@ -301,17 +300,10 @@ UINT RewriteAppSettings(LPCSTR path, LPCSTR cultureName, std::string* why, bool*
     // The copy goes on every way out but the replace, also when an exception
     // (memory running out mid-copy) stops the action; closed first, as an open
     // file is not deleted.
-    bool replaced = false;
-    struct Discard {
-        FileHandle& copy;
-        const std::string& temporary;
-        const bool& replaced;
-        ~Discard() {
-            copy.reset();
-            if (!replaced)
-                DeleteFileA(temporary.c_str());
-        }
-    } discard{copy, temporary, replaced};
+    ScopeExit discard([&copy, &temporary] {
+        copy.reset();
+        DeleteFileA(temporary.c_str());
+    });
 
     const FinalPathCheck copyFinal = CheckFinalPath(copy.get(), temporary.c_str());
     if (copyFinal.kind == FinalPathCheck::kDiffers)
@@ -336,12 +328,11 @@ UINT RewriteAppSettings(LPCSTR path, LPCSTR cultureName, std::string* why, bool*
                     copyError);
     // One replace, so that there is never a moment without a configuration
     // file, and never a half-written one.
-    replaced =
-        MoveFileExA(temporary.c_str(), path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-    if (!replaced) {
+    if (!MoveFileExA(temporary.c_str(), path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         const DWORD error = GetLastError();
         return fail(ERROR_ACCESS_DENIED, "the copy " + temporary + " cannot replace it", error);
     }
+    discard.release();
     return ERROR_SUCCESS;
 }
 
@@ -356,9 +347,7 @@ UINT WriteConfigLanguage(MSIHANDLE installation) {
     UINT readResult = ERROR_SUCCESS;
     std::unique_ptr<char[]> text = FetchValue(data, &readResult);
     if (readResult != ERROR_SUCCESS) {
-        LogAction(installation, ("Language not set: CustomActionData cannot be read (error " +
-                                 std::to_string(readResult) + ")")
-                                    .c_str());
+        LogFailure(installation, "Language not set: CustomActionData cannot be read", readResult);
         return readResult;
     }
 
@@ -381,33 +370,29 @@ UINT WriteConfigLanguage(MSIHANDLE installation) {
     }
     // Nothing names a file: touch none.
     if (path.empty()) {
-        LogAction(installation,
-                  (std::string("Language not set: ") +
-                   (*text.get() ? "CustomActionData \"" + std::string(text.get()) +
-                                      "\" names no file, \"<path>|<LCID>\" expected"
-                                : std::string("CustomActionData is empty: is the type-51 action "
-                                              "that sets it missing?")) +
-                   " (error " + std::to_string(ERROR_INVALID_DATA) + ")")
-                      .c_str());
+        LogFailure(installation,
+                   std::string("Language not set: ") +
+                       (*text.get() ? "CustomActionData \"" + std::string(text.get()) +
+                                          "\" names no file, \"<path>|<LCID>\" expected"
+                                    : std::string("CustomActionData is empty: is the type-51 "
+                                                  "action that sets it missing?")),
+                   ERROR_INVALID_DATA);
         return ERROR_INVALID_DATA;
     }
     // The action runs as LocalSystem with a path a repair's command line can
     // lead anywhere: only a drive-absolute path in its plainest form is taken
     // (no share or device path, no "/", no ".." part, no second ":").
     if (!IsPlainAbsolutePath(path.c_str())) {
-        LogAction(installation,
-                  ("Refused to rewrite " + path + ": not a plain absolute path (error " +
-                   std::to_string(ERROR_ACCESS_DENIED) + ")")
-                      .c_str());
+        LogFailure(installation, "Refused to rewrite " + path + ": not a plain absolute path",
+                   ERROR_ACCESS_DENIED);
         return ERROR_ACCESS_DENIED;
     }
 
     LogAction(installation, ("Appling language: " + lcid + " to " + path).c_str());
     LPCSTR culture = nullptr;
     if (CultureNameForLcid(lcid.c_str(), &culture) != ERROR_SUCCESS) {
-        LogAction(installation, (path + " not changed: unknown LCID \"" + lcid + "\" (error " +
-                                 std::to_string(ERROR_INVALID_DATA) + ")")
-                                    .c_str());
+        LogFailure(installation, path + " not changed: unknown LCID \"" + lcid + "\"",
+                   ERROR_INVALID_DATA);
         return ERROR_INVALID_DATA;
     }
     const std::string refusal = LinkRefusal(path);

@@ -2,6 +2,7 @@
 
 #include "common/handles.h"
 #include "common/install_folder.h"
+#include "common/log_line.h"
 #include "common/paths.h"
 #include "common/property.h"
 #include "common/text.h"
@@ -39,21 +40,17 @@ std::uint16_t Low16(long long value) {
     return static_cast<std::uint16_t>(value & 0xFFFF);
 }
 
-// One "%d" of the version text: white space, an optional sign, digits.
+// One "%d" of the version text: white space, an optional sign, digits; no
+// digit ends the version. Unlike ParseDecimal's clamp, a long number keeps
+// the value its leading digits had on reaching 10^9: the record has always
+// carried the low 16 bits of that.
 bool ReadVersionPart(const char*& p, long long* part) {
     const char* q = p;
-    while (*q == ' ' || *q == '\t' || *q == '\n' || *q == '\v' || *q == '\f' || *q == '\r')
-        ++q;
-    bool negative = false;
-    if (*q == '+' || *q == '-')
-        negative = (*q++ == '-');
-    if (*q < '0' || *q > '9')
+    const bool negative = ReadSpaceAndSign(q);
+    const DigitRun digits = ReadDigits(q, 1000000000);
+    if (digits.count == 0)
         return false;
-    long long value = 0;
-    for (; *q >= '0' && *q <= '9'; ++q) {
-        if (value < 1000000000LL) // beyond this the low 16 bits mean nothing anyway
-            value = value * 10 + (*q - '0');
-    }
+    const long long value = static_cast<long long>(digits.value);
     *part = negative ? -value : value;
     p = q;
     return true;
@@ -93,8 +90,8 @@ std::unique_ptr<char[]> ExecutablePatcher::ReadChoice(LPCSTR name, UINT* readRes
         RegistryProperty cached(installation, name);
         std::unique_ptr<char[]> value = FetchValue(cached, readResult);
         if (!cached.KeyFound() && cacheNote.empty())
-            cacheNote = "; the choices were not found in the registry cache (error " +
-                        std::to_string(cached.RegistryError()) + ")";
+            cacheNote = WithError("; the choices were not found in the registry cache",
+                                  cached.RegistryError());
         return value;
     }
     DeferredProperty deferred(installation, name);
@@ -174,7 +171,7 @@ UINT ExecutablePatcher::ReadCountryCode() {
     UINT readResult = ERROR_SUCCESS;
     std::unique_ptr<char[]> value = FetchValue(language, &readResult);
     if (readResult != ERROR_SUCCESS) {
-        why = "ProductLanguage cannot be read (error " + std::to_string(readResult) + ")";
+        why = WithError("ProductLanguage cannot be read", readResult);
         return readResult;
     }
     const std::uint16_t lcid = Low16(ParseDecimal(value.get()));
@@ -209,7 +206,7 @@ UINT ExecutablePatcher::ReadVersion() {
     UINT readResult = ERROR_SUCCESS;
     std::unique_ptr<char[]> value = FetchValue(productVersion, &readResult);
     if (readResult != ERROR_SUCCESS) {
-        why = "ProductVersion cannot be read (error " + std::to_string(readResult) + ")";
+        why = WithError("ProductVersion cannot be read", readResult);
         return readResult;
     }
     // Pre-release builds are versioned "alpha" and carry version 0.
@@ -243,10 +240,6 @@ void ApplyLayoutCorrections(PatchInfo& record, int layoutVersion) {
 
 namespace {
 
-std::string ErrorText(DWORD code) {
-    return " (error " + std::to_string(code) + ")";
-}
-
 // Why the opened application is not patched, or nothing.
 std::string HandleRefusal(HANDLE executable, LPCSTR path) {
     const LinkCheck links = CheckLinks(executable);
@@ -254,16 +247,16 @@ std::string HandleRefusal(HANDLE executable, LPCSTR path) {
     case LinkCheck::kPlain:
         break;
     case LinkCheck::kReparsePoint:
-        return "it is a symbolic link or junction" + ErrorText(ERROR_INVALID_DATA);
+        return WithError("it is a symbolic link or junction", ERROR_INVALID_DATA);
     case LinkCheck::kHardLinked:
-        return "it has " + std::to_string(links.links) + " hard links" +
-               ErrorText(ERROR_INVALID_DATA);
+        return WithError("it has " + std::to_string(links.links) + " hard links",
+                         ERROR_INVALID_DATA);
     default:
-        return "it cannot be examined" + ErrorText(links.error);
+        return WithError("it cannot be examined", links.error);
     }
     const FinalPathCheck final = CheckFinalPath(executable, path);
     if (final.kind == FinalPathCheck::kDiffers)
-        return FinalPathRefusal(final) + ErrorText(ERROR_INVALID_DATA);
+        return WithError(FinalPathRefusal(final), ERROR_INVALID_DATA);
     return FinalPathRefusal(final);
 }
 
@@ -271,16 +264,16 @@ std::string WriteFailureText(const PatchWriteFailure& failure) {
     switch (failure.step) {
     case PatchWriteFailure::kOpen:
         if (failure.error == ERROR_FILE_NOT_FOUND || failure.error == ERROR_PATH_NOT_FOUND)
-            return "the file is missing" + ErrorText(failure.error);
+            return WithError("the file is missing", failure.error);
         if (failure.error == ERROR_SHARING_VIOLATION)
-            return "the file is in use" + ErrorText(failure.error);
-        return "the file cannot be opened for writing" + ErrorText(failure.error);
+            return WithError("the file is in use", failure.error);
+        return WithError("the file cannot be opened for writing", failure.error);
     case PatchWriteFailure::kRead:
-        return "the file cannot be read" + ErrorText(failure.error);
+        return WithError("the file cannot be read", failure.error);
     case PatchWriteFailure::kNoRecord:
         return "no patch_info3 record found in the file";
     default:
-        return "the record cannot be written" + ErrorText(failure.error);
+        return WithError("the record cannot be written", failure.error);
     }
 }
 
@@ -307,16 +300,17 @@ UINT ApplyPatchInfo(MSIHANDLE installation, LPCSTR executableName, int layoutVer
     UINT readResult = ERROR_SUCCESS;
     std::unique_ptr<char[]> directory = FetchValue(installDir, &readResult);
     if (readResult != ERROR_SUCCESS) {
-        log(notPatched + "CustomActionData cannot be read" + ErrorText(readResult));
+        log(WithError(notPatched + "CustomActionData cannot be read", readResult));
         return ERROR_SUCCESS;
     }
     // A "|" inside a value (the user's choices can be set on a repair's
     // command line) shifts every later field, REINSTALLMODE included: no
     // field of such data is used.
     if (installDir.Malformed()) {
-        log("Malformed CustomActionData (" + std::to_string(installDir.FieldCount()) +
-            " fields, at most " + std::to_string(DeferredProperty::kLayoutFields) + "): " +
-            executableName + " not patched (error " + std::to_string(ERROR_INVALID_DATA) + ")");
+        log(WithError("Malformed CustomActionData (" + std::to_string(installDir.FieldCount()) +
+                          " fields, at most " + std::to_string(DeferredProperty::kLayoutFields) +
+                          "): " + executableName + " not patched",
+                      ERROR_INVALID_DATA));
         return ERROR_SUCCESS;
     }
     if (directory[0] == '\0') {
@@ -332,13 +326,13 @@ UINT ApplyPatchInfo(MSIHANDLE installation, LPCSTR executableName, int layoutVer
     // never a share, a device path or a folder relative to the current one,
     // and only in its plainest form (no "/", no ".." part, no second ":").
     if (!IsDriveAbsolute(directory.get())) {
-        log(notPatched + "INSTALLDIR is not a local absolute folder: " + directory.get() +
-            ErrorText(ERROR_INVALID_DATA));
+        log(WithError(notPatched + "INSTALLDIR is not a local absolute folder: " + directory.get(),
+                      ERROR_INVALID_DATA));
         return ERROR_SUCCESS;
     }
     if (!IsPlainAbsolutePath(directory.get())) {
-        log(notPatched + "INSTALLDIR is not a plain absolute folder: " + directory.get() +
-            ErrorText(ERROR_INVALID_DATA));
+        log(WithError(notPatched + "INSTALLDIR is not a plain absolute folder: " + directory.get(),
+                      ERROR_INVALID_DATA));
         return ERROR_SUCCESS;
     }
     // Once the product has recorded its install folder, no other is patched.
@@ -365,11 +359,12 @@ UINT ApplyPatchInfo(MSIHANDLE installation, LPCSTR executableName, int layoutVer
     // written through is checked again below.
     const LinkCheck links = CheckLinks(path.get());
     if (links.kind == LinkCheck::kReparsePoint || links.kind == LinkCheck::kHardLinked) {
-        log(std::string(path.get()) + " not patched: " +
-            (links.kind == LinkCheck::kReparsePoint
-                 ? std::string("it is a symbolic link or junction")
-                 : "it has " + std::to_string(links.links) + " hard links") +
-            ErrorText(ERROR_INVALID_DATA) + separatorNote);
+        log(WithError(std::string(path.get()) + " not patched: " +
+                          (links.kind == LinkCheck::kReparsePoint
+                               ? std::string("it is a symbolic link or junction")
+                               : "it has " + std::to_string(links.links) + " hard links"),
+                      ERROR_INVALID_DATA) +
+            separatorNote);
         return ERROR_SUCCESS;
     }
 
@@ -405,9 +400,11 @@ UINT ApplyPatchInfo(MSIHANDLE installation, LPCSTR executableName, int layoutVer
         log(std::string(path.get()) + " patched: " + WrittenValues(*record, patcher.ConverterId()) +
             patcher.CacheNote() + separatorNote);
     else if (failure.step == PatchWriteFailure::kTimes)
-        log(std::string(path.get()) + " patched: " + WrittenValues(*record, patcher.ConverterId()) +
-            "; its times not set back" + ErrorText(failure.error) + patcher.CacheNote() +
-            separatorNote);
+        log(WithError(std::string(path.get()) +
+                          " patched: " + WrittenValues(*record, patcher.ConverterId()) +
+                          "; its times not set back",
+                      failure.error) +
+            patcher.CacheNote() + separatorNote);
     else
         log(std::string(path.get()) + " not patched: " + WriteFailureText(failure) + separatorNote);
     return ERROR_SUCCESS;

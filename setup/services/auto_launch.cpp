@@ -2,6 +2,7 @@
 // only starts it once installation is done.
 #include "common/action_boundary.h"
 #include "common/handles.h"
+#include "common/log_line.h"
 #include "common/property.h"
 #include "setup/exports.h"
 
@@ -15,9 +16,7 @@ constexpr char kAutoLaunchService[] = "Vantor Auto Launch Service";
 
 UINT StartAutoLaunchService(MSIHANDLE installation) {
     const auto notStarted = [installation](const char* why, DWORD error) {
-        LogAction(installation, (std::string(kAutoLaunchService) + " not started: " + why +
-                                 " (error " + std::to_string(error) + ")")
-                                    .c_str());
+        LogFailure(installation, std::string(kAutoLaunchService) + " not started: " + why, error);
         return ERROR_INSTALL_FAILURE;
     };
     ScHandle service;

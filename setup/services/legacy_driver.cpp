@@ -4,6 +4,7 @@
 #include "setup/services/legacy_driver.h"
 
 #include "common/action_boundary.h"
+#include "common/log_line.h"
 #include "common/property.h"
 #include "setup/exports.h"
 
@@ -49,7 +50,7 @@ constexpr DWORD kStopLimit = 10000;
 } // namespace
 
 void LegacyDriverInstall::Failed(const char* what, DWORD error) {
-    why_ = std::string(what) + " (error " + std::to_string(error) + ")";
+    why_ = WithError(what, error);
 }
 
 bool LegacyDriverInstall::OpenManager() {
