@@ -182,6 +182,7 @@ done
 second=$WORK/x64
 if cmake -S "$ROOT" -B "$second" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTOR_WERROR=ON \
     -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-x86_64.cmake" -DVANTOR_DIST_DIR="$second/dist" \
+    -DVANTOR_WIRECHECK="$ROOT/build/host/tools/wirecheck/vantor-wirecheck" \
     >"$WORK/x64.configure.log" 2>&1 \
     && CCACHE_DISABLE=1 cmake --build "$second" -j2 --target VantorSetup VantorDrivers patchinfo vantor-wirecheck \
         >"$WORK/x64.build.log" 2>&1; then

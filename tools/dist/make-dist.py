@@ -7,8 +7,8 @@ writes OUT/vantor-installer-extensions-<VERSION>.zip holding, below one folder
 of the same name, what a package author needs and nothing else (README.md,
 "What the archive holds", lists it): x86/ and x64/ (VantorSetup.dll,
 VantorDrivers.dll, patchinfo.exe, vantor-wirecheck.exe), linux/ (the Linux
-build of vantor-wirecheck), package/ (the WiX includes, the finishing step
-and the example product, as tracked in git), sample-application/<arch>/ (the
+build of vantor-wirecheck), package/ (the WiX includes and the example
+product, as tracked in git), sample-application/<arch>/ (the
 application the example patches: the test fixture rondo32.exe), README.md
 without the part for those who build the project, and SHA256SUMS over all of
 these.
