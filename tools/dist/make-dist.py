@@ -6,8 +6,8 @@
 writes OUT/vantor-installer-extensions-<VERSION>.zip holding, below one folder
 of the same name: x86/ and x64/ (VantorSetup.dll, VantorDrivers.dll,
 patchinfo.exe, and the wiring checker when it was built), package/ (the WiX
-includes and the finishing step, as tracked in git), README.md, and SHA256SUMS
-over all of these.
+includes and the example, as tracked in git), README.md, and SHA256SUMS over
+all of these.
 
 The same tree gives the same bytes: the binaries are stripped of their debug
 information with the PE time stamp taken from SOURCE_DATE_EPOCH (the last
