@@ -9,8 +9,9 @@ DEMO2=$(winpath "$(package_path "$ARCH" demo2)")
 
 choice_dir() { demo_dir "$ARCH"; }
 
-# A drivers feature above INSTALLLEVEL stays on disk after /x under Wine; each
-# case that looks at the drivers files starts without them.
+# A drivers feature that an action requested in a change of device stays on
+# disk after /x under Wine (README, "What Wine does differently"); each case
+# that looks at the drivers files starts without such leftovers.
 clear_drivers() { rm -rf "$(choice_dir)/Drivers"; }
 
 qr_install() { # step package [properties...]
@@ -40,6 +41,7 @@ case_choice_ui_sequence_offers_the_list_and_puts_the_first_config_in_place() {
     uninstall uninstall "$DEMO"
     expect_eq "msiexec uninstall" 0 "$RC"
     [ -e "$harbor/tessel.ini" ] && fail "tessel.ini is still there after removal"
+    [ -e "$(choice_dir)/Drivers/US3000.txt" ] && fail "the drivers are still there after removal"
     return 0
 }
 
@@ -51,7 +53,10 @@ case_choice_single_converter_is_chosen_and_its_drivers_installed() {
     expect_eq "CONVERTER_LIST_COUNT" 1 "$(logged_property "$LOG" CONVERTER_LIST_COUNT)"
     expect_eq "DEFAULT_CONVERTER" 3000 "$(logged_property "$LOG" DEFAULT_CONVERTER)"
     expect_eq "drivers installed" "US3000.txt" "$(ls "$(choice_dir)/Drivers" 2>&1)"
-    clear_drivers
+    uninstall uninstall "$DEMO"
+    expect_eq "msiexec uninstall" 0 "$RC"
+    [ -e "$(choice_dir)/Drivers/US3000.txt" ] && fail "the drivers are still there after removal"
+    return 0
 }
 
 case_choice_without_ui_sequence_takes_the_config_from_the_command_line() {

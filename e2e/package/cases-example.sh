@@ -83,21 +83,28 @@ example_build() {
 example_app() { wine_capture "$(winpath "$(example_dir)/rondo32.exe")"; }
 example_config() { sed -n 's/.*key="Language" value="\([^"]*\)".*/\1/p' "$(example_dir)/rondo32.exe.config" 2>/dev/null; }
 
-# finish-msi makes only the fixes that the example calls for, the checker
-# finds nothing, and nothing of a concern the example leaves out is in it.
+# --fix makes only the fixes that the example calls for, the checker finds
+# nothing, a second --fix changes no byte, and nothing of a concern the
+# example leaves out is in it.
 case_example_builds_finishes_and_checks_clean() {
     example_build || return
-    expect_eq "finish-msi and the checker" \
-        "finish-msi: example-$ARCH.msi: CustomAction 'CachePropertiesRollback': type 2049 -> 3329 (rollback)
-finish-msi: example-$ARCH.msi: Property 'SecureCustomProperties': 'DEFAULT_CONVERTER;DEFAULT_PAR_PORT;DEFAULT_COM_PORT;SERIAL_NUMBER;INSTALLDIR' (new row)
+    expect_eq "--fix and the checker" \
+        "fix: CustomAction 'CachePropertiesRollback': type 2049 -> 3329 (rollback)
+fix: Property 'SecureCustomProperties': 'DEFAULT_CONVERTER;DEFAULT_PAR_PORT;DEFAULT_COM_PORT;SERIAL_NUMBER;INSTALLDIR' (new row)
+vantor-wirecheck: example-$ARCH.msi: 2 fixes made
 vantor-wirecheck: example-$ARCH.msi: 0 faults" "$EXAMPLE_BUILD_OUT"
+    local again=$LOGS/example-again.msi
+    cp "$EXAMPLE_MSI" "$again"
+    "$EXAMPLE_WORK/$EXAMPLE_VANTOR/linux/vantor-wirecheck" --fix "$again" >"$LOGS/example-again.out" 2>&1
+    expect_eq "second --fix" "vantor-wirecheck: $again: nothing to fix" "$(cat "$LOGS/example-again.out")"
+    cmp -s "$EXAMPLE_MSI" "$again" || fail "a second --fix changed the example's package"
     local actions table
     expect_not_in "tables" '^ComboBox$' "$(msiinfo tables "$EXAMPLE_MSI")"
     for table in ServiceInstall Upgrade RemoveFile; do
         expect_eq "rows of $table" 0 "$(msiinfo export "$EXAMPLE_MSI" $table | tail -n +4 | grep -c .)"
     done
     actions=$(msiinfo export "$EXAMPLE_MSI" CustomAction | cut -f1)
-    expect_not_in "actions" '^(AppendComboBox|PopulateHarborChoices|ConfigureHarbor|StartVantorAutoLauchService|FrobMajorUpgrade|DIFxInstall|InstallKappaSys)$' \
+    expect_not_in "actions" '^(AppendComboBox|PopulateHarborChoices|ConfigureHarbor|StartVantorAutoLauchService|FrobMajorUpgrade|DIFxInstall|InstallKappaSys|FathomApplyPatchInfo|SableApplyPatchInfo)$' \
         "$actions"
     expect_in "actions" '^RondoApplyPatchInfo$' "$actions"
     expect_not_in "binaries" 'VantorDrivers' "$(msiinfo streams "$EXAMPLE_MSI")"

@@ -40,6 +40,8 @@ int Check(const char* path) {
     std::vector<wirecheck::Finding> findings = wirecheck::CheckWiring(package);
     for (const wirecheck::Finding& finding : findings)
         std::printf("%s: %s\n", finding.check.c_str(), finding.text.c_str());
+    // The count comes last, also where both streams go to one file.
+    std::fflush(stdout);
     std::fprintf(stderr, "vantor-wirecheck: %s: %zu fault%s\n", path, findings.size(),
                  findings.size() == 1 ? "" : "s");
     return findings.empty() ? kClean : kFindings;
@@ -80,6 +82,7 @@ int Fix(const char* path) {
     }
     for (const wirecheck::Fix& fix : fixes)
         std::printf("fix: %s\n", fix.text.c_str());
+    std::fflush(stdout);
     std::fprintf(stderr, "vantor-wirecheck: %s: %zu fix%s made\n", path, fixes.size(),
                  fixes.size() == 1 ? "" : "es");
     return kFixed;
