@@ -300,6 +300,26 @@ case_database_interface_holds_on_both() {
     [ $rc = 0 ] || fail "Windows (msi.dll), exit $rc: $out"
 }
 
+# The packages the build made pass the checks; the companion alone names the
+# patch actions of applications it does not ship, as it means to.
+case_built_packages_check_clean() {
+    local package name count=0
+    for package in "$ROOT/build/$ARCH/e2e/"*.msi; do
+        [ -f "$package" ] || continue
+        count=$((count + 1))
+        name=$(basename "$package" .msi)
+        wirecheck "$package"
+        if [ "$name" = companion ]; then
+            expect_eq "companion: findings" "unshipped unshipped unshipped unshipped unshipped unshipped unshipped unshipped unshipped" \
+                "$(sed -n 's/^\([a-z]*\): .*/\1/p' <<<"$OUT" | tr '\n' ' ' | sed 's/ $//')"
+        else
+            expect_eq "$name: exit status" 0 "$RC"
+            expect_eq "$name: findings" "" "$OUT"
+        fi
+    done
+    [ "$count" -ge 5 ] || fail "only $count packages in build/$ARCH/e2e (run ./run build)"
+}
+
 # run_arch ARCH: builds and finishes good.msi with that bitness's DLLs and
 # runs every case with that bitness's checker.
 run_arch() {
