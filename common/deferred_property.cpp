@@ -1,27 +1,18 @@
 #include "common/property.h"
+#include "common/wiring.h"
 
 #include <cstring>
 
 namespace vantor {
 
-namespace {
-
-// The fields of CustomActionData, in order.
-constexpr const char* kFields[] = {
-    "INSTALLDIR",       "DEFAULT_CONVERTER", "ProductVersion", "DEFAULT_PAR_PORT",
-    "DEFAULT_COM_PORT", "ProductLanguage",   "SERIAL_NUMBER",  "REINSTALLMODE",
-};
-
-static_assert(sizeof kFields / sizeof kFields[0] == DeferredProperty::kLayoutFields,
+static_assert(wiring::kDataFieldCount == DeferredProperty::kLayoutFields,
               "one name per field of the layout");
-
-} // namespace
 
 int DeferredProperty::FieldIndex(LPCSTR name) {
     if (!name)
         return -1;
-    for (int i = 0; i < int(sizeof kFields / sizeof kFields[0]); ++i) {
-        if (std::strcmp(name, kFields[i]) == 0)
+    for (int i = 0; i < int(wiring::kDataFieldCount); ++i) {
+        if (std::strcmp(name, wiring::kDataFields[i].name) == 0)
             return i;
     }
     return -1;
@@ -36,9 +27,8 @@ UINT DeferredProperty::Read() {
     if (readResult != ERROR_SUCCESS)
         return readResult;
 
-    // CustomActionData: "X<INSTALLDIR>|X<DEFAULT_CONVERTER>|X<ProductVersion>|
-    // X<DEFAULT_PAR_PORT>|X<DEFAULT_COM_PORT>|X<ProductLanguage>|X<SERIAL_NUMBER>|
-    // X<REINSTALLMODE>", and it may stop after any field. The "X" keeps an empty
+    // CustomActionData: the fields of wiring::kDataFields, each behind an "X",
+    // separated by "|", and it may stop after any field. The "X" keeps an empty
     // value a field of its own: a run of "|" separates like a single one, so an
     // empty field without it vanishes and the later fields move up.
     // The scan goes on past the field wanted, to count them all.

@@ -1,10 +1,16 @@
 #!/usr/bin/env bash
 # The release archive (tools/dist/make-dist.py, ./run dist) from the built
-# Windows trees:
+# Windows trees and the host tree's Linux checker:
 # - made twice, it is the same bytes; a second x64 tree in another folder
-#   builds the same DLLs and patchinfo.exe, byte for byte as shipped;
+#   builds the same DLLs, patchinfo.exe and vantor-wirecheck.exe, byte for
+#   byte as shipped;
 # - it holds exactly the expected files below one top folder, and SHA256SUMS
 #   matches every one of them;
+# - it is enough for an author: its README is the repository's without the
+#   part for those who build the project, names nothing of the repository
+#   that the archive does not hold, and every file of the archive it names
+#   is there; unpacked with unzip, the Linux checker runs and the sample
+#   application carries its record;
 # - each binary carries its version resource (VERSION, company, product,
 #   description, file name) and still exports what the build exports;
 # - signed with a throwaway certificate, every binary verifies, a changed one
@@ -35,8 +41,8 @@ mkdir -p "$WORK"
 make_dist() { # out-folder [env...]
     local out=$1
     shift
-    env "$@" python3 tools/dist/make-dist.py --x86 build/x86 --x64 build/x64 --out "$out" \
-        >"$out.log" 2>&1
+    env "$@" python3 tools/dist/make-dist.py --x86 build/x86 --x64 build/x64 --linux build/host \
+        --out "$out" >"$out.log" 2>&1
 }
 
 # ---- made twice: the same bytes
@@ -47,15 +53,16 @@ zip=$WORK/a/$TOP.zip
 if cmp -s "$zip" "$WORK/b/$TOP.zip"; then ok; else bad "two archives of the same trees differ"; fi
 
 # ---- contents
-binaries=(VantorSetup.dll VantorDrivers.dll patchinfo.exe)
+binaries=(VantorSetup.dll VantorDrivers.dll patchinfo.exe vantor-wirecheck.exe)
 expected=$( {
     echo README.md
     echo SHA256SUMS
     git ls-files package
     for arch in x86 x64; do
         for b in "${binaries[@]}"; do echo "$arch/$b"; done
-        for c in build/$arch/tools/wirecheck/*.exe; do [ -f "$c" ] && echo "$arch/$(basename "$c")"; done
+        echo "sample-application/$arch/rondo32.exe"
     done
+    echo linux/vantor-wirecheck
 } | sort)
 listed=$(python3 -c 'import sys, zipfile; print("\n".join(zipfile.ZipFile(sys.argv[1]).namelist()))' "$zip")
 if [ "$(sed "s|^$TOP/||" <<<"$listed" | sort)" = "$expected" ] && ! grep -qv "^$TOP/" <<<"$listed"; then
@@ -68,10 +75,11 @@ if [ "$(sed "s|^$TOP/||" <<<"$listed")" = "$(sed "s|^$TOP/||" <<<"$listed" | LC_
 fi
 
 # ---- sums
+# Unpacked as an author unpacks it: unzip keeps the programs' modes.
 unpack() { # zip folder
     rm -rf "$2"
     mkdir -p "$2"
-    python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])' "$1" "$2"
+    unzip -q "$1" -d "$2"
 }
 unpack "$zip" "$WORK/a.x"
 dir=$WORK/a.x/$TOP
@@ -81,6 +89,65 @@ fi
 if [ "$(awk '{print $2}' "$dir/SHA256SUMS" | sort)" = "$(grep -vx SHA256SUMS <<<"$expected")" ]; then ok; else
     bad "SHA256SUMS does not list every other file of the archive"
 fi
+
+# ---- enough for an author
+readme=$dir/README.md
+# The repository's README without its source-only part and the blank line
+# after it.
+awk '/^<!-- source only: not in the release archive -->$/ { skip = 1 }
+     skip && /^<!-- end of source only -->$/ { skip = 0; blank = 1; next }
+     blank && /^$/ { blank = 0; next }
+     { blank = 0 }
+     !skip' README.md >"$WORK/README.expected"
+if grep -qx '<!-- source only: not in the release archive -->' README.md \
+    && cmp -s "$WORK/README.expected" "$readme"; then
+    ok
+else
+    bad "the archive's README is not README.md without its source-only part"
+fi
+# What an author cannot follow from the archive: pattern | what it is. The
+# markers of generated parts (HTML comments, which no reader sees) aside.
+while IFS='|' read -r pattern what; do
+    if grep -nE -- "$pattern" "$readme" | grep -vE '^[0-9]+:<!-- .* -->$' >"$WORK/readme-names.txt"; then
+        bad "the archive's README names $what, which the archive does not hold:"$'\n'"$(cat "$WORK/readme-names.txt")"
+    else
+        ok
+    fi
+done <<'EOF'
+\./run\b|the project's front door
+(^|[^A-Za-z0-9_.$/-])(build|dist|e2e|tools|common|setup|drivers|platform|tests|fuzz|cmake)/|a folder of the repository
+MAINTAINING\.md|the maintainers' guide
+EOF
+# Every path of the archive that the README names (in backquotes, or below
+# $VANTOR, the walkthrough's name for the unpacked archive), $ARCH as either
+# bitness, is in the archive.
+named=0
+missing=()
+while IFS= read -r path; do
+    for arch in x86 x64; do
+        named=$((named + 1))
+        [ -e "$dir/${path//\$ARCH/$arch}" ] || missing+=("${path//\$ARCH/$arch}")
+    done
+done < <(grep -oE '(`|\$VANTOR/)(x86|x64|linux|package|sample-application|\$ARCH)/[A-Za-z0-9_.$/-]*' "$readme" \
+    | sed -E 's/^(`|\$VANTOR\/)//; s|/$||' | sort -u)
+if [ "$named" -ge 10 ] && [ ${#missing[@]} = 0 ]; then ok; else
+    bad "the archive's README names $((named / 2)) paths of the archive (want 5 or more); not in it: ${missing[*]:-none}"
+fi
+# Unpacked, the Linux checker runs (no package given: usage, exit 2), and the
+# sample application carries one record as shipped.
+"$dir/linux/vantor-wirecheck" >"$WORK/checker.log" 2>&1
+rc=$?
+if [ $rc = 2 ] && grep -qi 'usage' "$WORK/checker.log"; then ok; else
+    bad "linux/vantor-wirecheck of the archive: exit $rc (want 2 and its usage): $(head -5 "$WORK/checker.log")"
+fi
+for arch in x86 x64; do
+    out=$(build/host/tools/patchinfo show "$dir/sample-application/$arch/rondo32.exe" 2>&1)
+    if [ "$(grep -c '^  offset [0-9]*: converter 0, port 0, country 0, serial "", version 0$' <<<"$out")" = 1 ]; then
+        ok
+    else
+        bad "sample-application/$arch/rondo32.exe does not carry one record as shipped: $out"
+    fi
+done
 
 # ---- version resources, and the exports survive the stripping
 for arch in x86 x64; do
@@ -115,10 +182,11 @@ done
 second=$WORK/x64
 if cmake -S "$ROOT" -B "$second" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTOR_WERROR=ON \
     -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-x86_64.cmake" -DVANTOR_DIST_DIR="$second/dist" \
+    -DVANTOR_WIRECHECK="$ROOT/build/host/tools/wirecheck/vantor-wirecheck" \
     >"$WORK/x64.configure.log" 2>&1 \
-    && CCACHE_DISABLE=1 cmake --build "$second" -j2 --target VantorSetup VantorDrivers patchinfo \
+    && CCACHE_DISABLE=1 cmake --build "$second" -j2 --target VantorSetup VantorDrivers patchinfo vantor-wirecheck \
         >"$WORK/x64.build.log" 2>&1; then
-    for file in VantorSetup.dll VantorDrivers.dll tools/patchinfo.exe; do
+    for file in VantorSetup.dll VantorDrivers.dll tools/patchinfo.exe tools/wirecheck/vantor-wirecheck.exe; do
         for tree in build/x64 "$second"; do
             # No link time in the image itself (the strip below would hide it).
             header=$(x86_64-w64-mingw32-objdump -p "$tree/$file")
@@ -135,6 +203,24 @@ if cmake -S "$ROOT" -B "$second" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTOR_WERR
     done
 else
     bad "second x64 build failed: $(tail -20 "$WORK/x64.build.log" "$WORK/x64.configure.log" 2>/dev/null)"
+fi
+
+# The Linux checker likewise: a second host tree in another folder links the
+# same program (its build ID is a hash over every byte, debug information
+# included), the same once stripped as the archive ships it.
+second=$WORK/host
+if cmake -S "$ROOT" -B "$second" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTOR_WERROR=ON \
+    >"$WORK/host.configure.log" 2>&1 \
+    && cmake --build "$second" -j2 --target vantor-wirecheck >"$WORK/host.build.log" 2>&1; then
+    for tree in build/host "$second"; do
+        strip --strip-debug -o "$WORK/vantor-wirecheck.$(basename "$(dirname "$tree")")" \
+            "$tree/tools/wirecheck/vantor-wirecheck"
+    done
+    if cmp -s "$WORK/vantor-wirecheck.build" "$WORK/vantor-wirecheck.tier-dist"; then ok; else
+        bad "build/host/tools/wirecheck/vantor-wirecheck and the same built in $second differ once stripped"
+    fi
+else
+    bad "second host build failed: $(tail -20 "$WORK/host.build.log" "$WORK/host.configure.log" 2>/dev/null)"
 fi
 
 # ---- signing with a throwaway certificate

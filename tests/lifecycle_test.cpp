@@ -314,6 +314,10 @@ TEST_F(LifecycleTest, SelectDriversFeature) {
          "Drivers_UL81=2 -1 3&Drivers_US3000=2 3 2&Drivers_SL2=2 -1 -1&Main=2 3 -1",
          "Drivers feature Drivers_UL81 selected for converter 81; not installed: Drivers_SL2, "
          "Drivers_US3000\n"},
+        {"chosen by the engine already (its condition): no request", "DEFAULT_CONVERTER=81",
+         "Drivers_UL81=2 3 -1&Drivers_US3000=2 -1 -1",
+         "Drivers feature Drivers_UL81 selected for converter 81; not installed: "
+         "Drivers_US3000\n"},
         {"a change removes the old one",
          "DEFAULT_CONVERTER=3000&Installed=1&VANTOR_CHANGE_CHOICES=1",
          "Drivers_UL81=3 -1 2&Drivers_US3000=2 -1 3",

@@ -255,8 +255,9 @@ lifecycle silent_install_of_two_offered_converters - 0 "life_drivers_of UL81.txt
 lifecycle_run() { # first rc check step package properties...
     local first=$1 rc=$2 check=$3 step=$4 package=$5
     shift 5
-    # A drivers feature that a removal left behind under Wine is no part of
-    # what the row shows.
+    # A drivers feature that a change of device requested, and that a
+    # removal therefore left behind under Wine, is no part of what the row
+    # shows.
     rm -rf "$(system_dir)/Drivers"
     if [ "$first" = 1.0 ]; then
         install install-1.0 "$DEMO" $LIFE_CHOICES

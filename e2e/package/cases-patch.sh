@@ -81,12 +81,10 @@ case_patch_install_writes_records_the_applications_read() {
     expect_eq "msiexec uninstall" 0 "$RC"
     expect_patch_actions "uninstall" "not run"
     # The fixture dpinst.exe's own log of its runs stays in System\ for the
-    # tests that read it; everything the product installed must be gone, but
-    # for the drivers feature that an action chose: Wine registers such a
-    # feature as absent, and its removal leaves the files (README, "What Wine
-    # does differently").
+    # tests that read it; everything the product installed must be gone, the
+    # chosen converter's drivers too.
     local left
-    left=$(cd "$(apps_dir)" 2>/dev/null && find . -type f ! -name dpinst.log ! -name dpinst-exit.txt ! -path './Drivers/*')
+    left=$(cd "$(apps_dir)" 2>/dev/null && find . -type f ! -name dpinst.log ! -name dpinst-exit.txt)
     [ -z "$left" ] || fail "applications left after uninstall: $left"
 }
 

@@ -8,6 +8,7 @@
 #include "common/log_line.h"
 #include "common/property.h"
 #include "common/text.h"
+#include "common/wiring.h"
 #include "setup/cache/lifecycle.h"
 #include "setup/catalogue/catalogue.h"
 #include "setup/exports.h"
@@ -28,7 +29,6 @@ enum CustomActionColumn : UINT { kAction = 1, kType = 2, kTarget = 3 };
 // The low three bits of a custom action's type: 1 is a function of a DLL.
 constexpr std::int32_t kBaseTypeMask = 0x7;
 constexpr std::int32_t kDllFunction = 0x1;
-constexpr const char kPatchEntrySuffix[] = "ApplyPatchInfo";
 
 // The files a profile may name.
 constexpr const char kProfileQuery[] =
@@ -55,11 +55,6 @@ bool SameNameNoCase(const std::string& a, const std::string& b) {
             return false;
     }
     return true;
-}
-
-bool EndsWith(const std::string& text, const char* suffix) {
-    const std::size_t length = std::strlen(suffix);
-    return text.size() >= length && text.compare(text.size() - length, length, suffix) == 0;
 }
 
 class ChoiceCheck {
@@ -121,7 +116,8 @@ class ChoiceCheck {
         return ERROR_INSTALL_FAILURE;
     }
 
-    // A sequenced DLL action whose entry is one of the patch actions.
+    // A sequenced DLL action whose entry is one of the patch actions (the
+    // wiring table's actions that patch an application).
     UINT PatchesApplications(bool* patches) {
         *patches = false;
         TextRows actions;
@@ -132,8 +128,9 @@ class ChoiceCheck {
             return result;
         for (const auto& row : actions) {
             const std::string& action = row[kAction - 1];
-            if ((ParseDecimal(row[kType - 1].c_str()) & kBaseTypeMask) != kDllFunction ||
-                !EndsWith(row[kTarget - 1], kPatchEntrySuffix) ||
+            const wiring::Action* entry = wiring::Find(row[kTarget - 1].c_str());
+            if ((ParseDecimal(row[kType - 1].c_str()) & kBaseTypeMask) != kDllFunction || !entry ||
+                entry->ships != wiring::Ships::Application ||
                 action.find('\'') != std::string::npos)
                 continue;
             TextRows places;

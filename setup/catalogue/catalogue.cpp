@@ -1,5 +1,8 @@
 #include "setup/catalogue/catalogue.h"
 
+#include <algorithm>
+#include <vector>
+
 namespace vantor {
 
 namespace {
@@ -100,6 +103,19 @@ std::int32_t ConverterCode(const ConverterInfo& row, int layoutVersion) {
     default:
         return row.id;
     }
+}
+
+std::string DriversFeatureCondition(const std::string& feature) {
+    std::vector<std::int32_t> ids;
+    for (std::size_t i = 0; i < ConverterCatalogueCount; ++i)
+        if (!feature.empty() && feature == ConverterCatalogue[i].feature)
+            ids.push_back(ConverterCatalogue[i].id);
+    std::sort(ids.begin(), ids.end());
+    std::string condition;
+    for (std::int32_t id : ids)
+        condition += (condition.empty() ? "" : " OR ") + std::string("DEFAULT_CONVERTER=") +
+                     std::to_string(id);
+    return condition;
 }
 
 } // namespace vantor

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace vantor {
 
@@ -36,5 +37,11 @@ const ConverterInfo* FindConverter(std::int32_t id);
 // The device code that a patch record of the layout version carries: 1 and 2
 // their own codes, any other version the id itself.
 std::int32_t ConverterCode(const ConverterInfo& row, int layoutVersion);
+
+// The condition under which the engine itself installs a drivers feature: the
+// chosen converter is one of those whose drivers it holds, ascending
+// ("DEFAULT_CONVERTER=10 OR DEFAULT_CONVERTER=12 OR ..."); "" for a feature
+// that no row names.
+std::string DriversFeatureCondition(const std::string& feature);
 
 } // namespace vantor

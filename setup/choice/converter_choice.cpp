@@ -208,7 +208,11 @@ UINT SelectDrivers(MSIHANDLE installation) {
         INSTALLSTATE installed = INSTALLSTATE_UNKNOWN;
         INSTALLSTATE action = INSTALLSTATE_UNKNOWN;
         UINT result = MsiGetFeatureStateA(installation, row->feature, &installed, &action);
-        if (result == ERROR_SUCCESS && installed != INSTALLSTATE_LOCAL)
+        // Installed already, or chosen by the engine itself (the feature's
+        // Condition row): a request would only make it the action's, which
+        // an engine may register as absent.
+        if (result == ERROR_SUCCESS && installed != INSTALLSTATE_LOCAL &&
+            action != INSTALLSTATE_LOCAL)
             result = MsiSetFeatureStateA(installation, row->feature, INSTALLSTATE_LOCAL);
         line =
             result == ERROR_SUCCESS

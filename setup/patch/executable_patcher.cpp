@@ -14,24 +14,6 @@
 
 namespace vantor {
 
-// The record holds the international dialling code of the installation
-// language's country. English (United States) carries the United Kingdom's
-// 44 and Czech the old 42: the applications expect exactly these.
-// Declared extern in the header, so it keeps external linkage.
-constexpr CountryCode CountryCodeTable[] = {
-    {1029, 42},  // Czech
-    {1031, 49},  // German, Germany
-    {1033, 44},  // English, United States
-    {1034, 34},  // Spanish, Spain
-    {1036, 33},  // French, France
-    {1040, 39},  // Italian, Italy
-    {1041, 81},  // Japanese
-    {1053, 46},  // Swedish, Sweden
-    {2067, 32},  // Dutch, Belgium
-    {2070, 351}, // Portuguese, Portugal
-};
-const std::size_t CountryCodeTableCount = sizeof CountryCodeTable / sizeof CountryCodeTable[0];
-
 namespace {
 
 // Numbers in the record are 16-bit: only the low 16 bits of a parsed number
@@ -179,12 +161,9 @@ UINT ExecutablePatcher::ReadCountryCode() {
         why = "no language (ProductLanguage \"" + std::string(value.get()) + "\" is no LCID)";
         return ERROR_INSTALL_FAILURE;
     }
-    for (const CountryCode& row : CountryCodeTable) {
-        if (row.lcid == lcid) {
-            record.countryCode = row.code;
-            return ERROR_SUCCESS;
-        }
-    }
+    record.countryCode = FindCountryCode(lcid);
+    if (record.countryCode != 0)
+        return ERROR_SUCCESS;
     why = "no country code for language " + std::to_string(lcid) + " (ProductLanguage)";
     return ERROR_INSTALL_FAILURE;
 }

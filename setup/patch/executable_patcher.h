@@ -2,6 +2,7 @@
 // installation's choices and writes it into the application's executable.
 #pragma once
 
+#include "setup/catalogue/country_codes.h"
 #include "setup/patch/patch_file.h"
 
 #include <cstddef>
@@ -10,15 +11,6 @@
 #include <string>
 
 namespace vantor {
-
-// The international dialling code that a record carries for an installation
-// language (LCID); a language without a row leaves the record unwritten.
-struct CountryCode {
-    std::uint16_t lcid;
-    std::uint16_t code;
-};
-extern const CountryCode CountryCodeTable[];
-extern const std::size_t CountryCodeTableCount;
 
 class ExecutablePatcher {
   public:

@@ -1,52 +1,69 @@
 // The nine patch actions: each writes the installation's PatchInfo record
-// into one application. The layout version says which device code that
-// application understands: 1 and 2 their own codes, 3 the converter id itself.
+// into one application. The wiring table names the application and the
+// layout version of its record, which says which device code it understands:
+// 1 and 2 their own codes, 3 the converter id itself.
 #include "common/action_boundary.h"
+#include "common/wiring.h"
 #include "setup/exports.h"
 #include "setup/patch/executable_patcher.h"
 
 using vantor::ApplyPatchInfo;
 using vantor::RunAction;
+using vantor::wiring::Action;
+using vantor::wiring::PatchAction;
 
 namespace {
 
 // A patch never fails the installation, also when it is stopped.
 constexpr UINT kPatchStopped = ERROR_SUCCESS;
 
+UINT Patch(MSIHANDLE installation, const Action& row) {
+    return RunAction(installation, row.entry, kPatchStopped, ApplyPatchInfo, row.file, row.layout);
+}
+
 } // namespace
 
 extern "C" UINT WINAPI RondoApplyPatchInfo(MSIHANDLE installation) {
-    return RunAction(installation, __func__, kPatchStopped, ApplyPatchInfo, "rondo32.exe", 3);
+    constexpr const Action& row = PatchAction("RondoApplyPatchInfo");
+    return Patch(installation, row);
 }
 
 extern "C" UINT WINAPI RondoDemoApplyPatchInfo(MSIHANDLE installation) {
-    return RunAction(installation, __func__, kPatchStopped, ApplyPatchInfo, "RONDOdemo.exe", 3);
+    constexpr const Action& row = PatchAction("RondoDemoApplyPatchInfo");
+    return Patch(installation, row);
 }
 
 extern "C" UINT WINAPI FathomApplyPatchInfo(MSIHANDLE installation) {
-    return RunAction(installation, __func__, kPatchStopped, ApplyPatchInfo, "fathom.exe", 1);
+    constexpr const Action& row = PatchAction("FathomApplyPatchInfo");
+    return Patch(installation, row);
 }
 
 extern "C" UINT WINAPI QuillApplyPatchInfo(MSIHANDLE installation) {
-    return RunAction(installation, __func__, kPatchStopped, ApplyPatchInfo, "quill.exe", 1);
+    constexpr const Action& row = PatchAction("QuillApplyPatchInfo");
+    return Patch(installation, row);
 }
 
 extern "C" UINT WINAPI LarchApplyPatchInfo(MSIHANDLE installation) {
-    return RunAction(installation, __func__, kPatchStopped, ApplyPatchInfo, "larch32.exe", 1);
+    constexpr const Action& row = PatchAction("LarchApplyPatchInfo");
+    return Patch(installation, row);
 }
 
 extern "C" UINT WINAPI TernApplyPatchInfo(MSIHANDLE installation) {
-    return RunAction(installation, __func__, kPatchStopped, ApplyPatchInfo, "TERN32.exe", 1);
+    constexpr const Action& row = PatchAction("TernApplyPatchInfo");
+    return Patch(installation, row);
 }
 
 extern "C" UINT WINAPI RondoApplyPatchInfoHarbor(MSIHANDLE installation) {
-    return RunAction(installation, __func__, kPatchStopped, ApplyPatchInfo, "Solvane CMS.exe", 3);
+    constexpr const Action& row = PatchAction("RondoApplyPatchInfoHarbor");
+    return Patch(installation, row);
 }
 
 extern "C" UINT WINAPI RondoApplyPatchInfoMistral(MSIHANDLE installation) {
-    return RunAction(installation, __func__, kPatchStopped, ApplyPatchInfo, "Corvid Vigilo.exe", 3);
+    constexpr const Action& row = PatchAction("RondoApplyPatchInfoMistral");
+    return Patch(installation, row);
 }
 
 extern "C" UINT WINAPI SableApplyPatchInfo(MSIHANDLE installation) {
-    return RunAction(installation, __func__, kPatchStopped, ApplyPatchInfo, "sable32.exe", 2);
+    constexpr const Action& row = PatchAction("SableApplyPatchInfo");
+    return Patch(installation, row);
 }

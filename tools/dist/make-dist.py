@@ -1,13 +1,17 @@
 #!/usr/bin/env python3
-"""Builds the release archive from built Windows trees:
+"""Builds the release archive from built trees:
 
-    make-dist.py --x86 build/x86 --x64 build/x64 --out dist
+    make-dist.py --x86 build/x86 --x64 build/x64 --linux build/host --out dist
 
 writes OUT/vantor-installer-extensions-<VERSION>.zip holding, below one folder
-of the same name: x86/ and x64/ (VantorSetup.dll, VantorDrivers.dll,
-patchinfo.exe, and the wiring checker when it was built), package/ (the WiX
-includes and the finishing step, as tracked in git), README.md, and SHA256SUMS
-over all of these.
+of the same name, what a package author needs and nothing else (README.md,
+"What the archive holds", lists it): x86/ and x64/ (VantorSetup.dll,
+VantorDrivers.dll, patchinfo.exe, vantor-wirecheck.exe), linux/ (the Linux
+build of vantor-wirecheck), package/ (the WiX includes and the example
+product, as tracked in git), sample-application/<arch>/ (the
+application the example patches: the test fixture rondo32.exe), README.md
+without the part for those who build the project, and SHA256SUMS over all of
+these.
 
 The same tree gives the same bytes: the binaries are stripped of their debug
 information with the PE time stamp taken from SOURCE_DATE_EPOCH (the last
@@ -30,7 +34,7 @@ import zipfile
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 NAME = "vantor-installer-extensions"
-TOOL_PREFIX = {"x86": "i686-w64-mingw32-", "x64": "x86_64-w64-mingw32-"}
+TOOL_PREFIX = {"x86": "i686-w64-mingw32-", "x64": "x86_64-w64-mingw32-", "linux": ""}
 # The earliest time a zip entry can carry.
 ZIP_EPOCH = 315532800  # 1980-01-01
 
@@ -58,21 +62,39 @@ def source_date_epoch():
     return int(value)
 
 
-def binaries(tree):
-    """(name in the archive, path) of the Windows deliverables of one tree."""
-    found = [("VantorSetup.dll", os.path.join(tree, "VantorSetup.dll")),
-             ("VantorDrivers.dll", os.path.join(tree, "VantorDrivers.dll")),
-             ("patchinfo.exe", os.path.join(tree, "tools", "patchinfo.exe"))]
-    for name, path in found:
-        if not os.path.isfile(path):
-            fail("%s is missing: build the tree first (./run build)" % path)
-    # The wiring checker, once it is built in this tree.
-    checker = os.path.join(tree, "tools", "wirecheck")
-    if os.path.isdir(checker):
-        for entry in sorted(os.listdir(checker)):
-            if entry.endswith(".exe"):
-                found.append((entry, os.path.join(checker, entry)))
-    return found
+def windows_files(tree):
+    """(name in the archive below <arch>/, path) of the Windows deliverables of one tree."""
+    return [("VantorSetup.dll", os.path.join(tree, "VantorSetup.dll")),
+            ("VantorDrivers.dll", os.path.join(tree, "VantorDrivers.dll")),
+            ("patchinfo.exe", os.path.join(tree, "tools", "patchinfo.exe")),
+            ("vantor-wirecheck.exe", os.path.join(tree, "tools", "wirecheck", "vantor-wirecheck.exe"))]
+
+
+def present(path):
+    if not os.path.isfile(path):
+        fail("%s is missing: build the tree first (./run build)" % path)
+    return path
+
+
+# The README's part for those who build the project: not in the archive,
+# which holds none of what it names.
+SOURCE_ONLY_BEGIN = "<!-- source only: not in the release archive -->"
+SOURCE_ONLY_END = "<!-- end of source only -->"
+
+
+def archive_readme():
+    with open(os.path.join(ROOT, "README.md"), encoding="utf-8") as f:
+        lines = f.read().split("\n")
+    if lines.count(SOURCE_ONLY_BEGIN) != 1 or lines.count(SOURCE_ONLY_END) != 1:
+        fail("README.md needs one source-only part between %r and %r" % (SOURCE_ONLY_BEGIN,
+                                                                           SOURCE_ONLY_END))
+    begin, end = lines.index(SOURCE_ONLY_BEGIN), lines.index(SOURCE_ONLY_END)
+    if end < begin:
+        fail("README.md's source-only part ends before it begins")
+    # The blank line after the part goes with it.
+    if end + 1 < len(lines) and lines[end + 1] == "":
+        end += 1
+    return "\n".join(lines[:begin] + lines[end + 1:]).encode("utf-8")
 
 
 def tracked(folder):
@@ -83,6 +105,7 @@ def tracked(folder):
 
 
 def stripped(path, arch, epoch, work):
+    """A copy without debug information; Windows images with the time stamp of epoch."""
     out = os.path.join(work, arch + "-" + os.path.basename(path))
     env = dict(os.environ, SOURCE_DATE_EPOCH=str(epoch))
     subprocess.run([TOOL_PREFIX[arch] + "strip", "--strip-debug", "-o", out, path], env=env,
@@ -113,6 +136,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--x86", required=True, help="the built i686 tree")
     parser.add_argument("--x64", required=True, help="the built x86_64 tree")
+    parser.add_argument("--linux", required=True, help="the built host tree (the Linux checker)")
     parser.add_argument("--out", required=True, help="folder of the archive")
     args = parser.parse_args()
 
@@ -122,15 +146,28 @@ def main():
     entries = {}  # name in the archive -> (bytes, executable)
 
     with tempfile.TemporaryDirectory() as work:
+        def add_binary(name, path, arch):
+            final = stripped(present(path), arch, epoch, work)
+            if arch != "linux":
+                final = signed(final, epoch)
+            with open(final, "rb") as f:
+                entries[name] = (f.read(), True)
+
         for arch, tree in (("x86", args.x86), ("x64", args.x64)):
-            for name, path in binaries(tree):
-                final = signed(stripped(path, arch, epoch, work), epoch)
-                with open(final, "rb") as f:
-                    entries["%s/%s" % (arch, name)] = (f.read(), True)
-    for path in tracked("package") + ["README.md"]:
+            for name, path in windows_files(tree):
+                add_binary("%s/%s" % (arch, name), path, arch)
+            # Unsigned: it is the example's stand-in, not a deliverable.
+            sample = stripped(present(os.path.join(tree, "fixtures", "rondo32.exe")), arch, epoch,
+                              work)
+            with open(sample, "rb") as f:
+                entries["sample-application/%s/rondo32.exe" % arch] = (f.read(), True)
+        add_binary("linux/vantor-wirecheck",
+                   os.path.join(args.linux, "tools", "wirecheck", "vantor-wirecheck"), "linux")
+    for path in tracked("package"):
         full = os.path.join(ROOT, path)
         with open(full, "rb") as f:
             entries[path] = (f.read(), os.access(full, os.X_OK))
+    entries["README.md"] = (archive_readme(), False)
 
     sums = "".join("%s  %s\n" % (hashlib.sha256(data).hexdigest(), name)
                    for name, (data, _) in sorted(entries.items()))

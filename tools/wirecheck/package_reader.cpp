@@ -55,6 +55,8 @@ bool ReadPackage(Database& database, Package* package, std::string* problem) {
         return false;
     }
     package->hasComboBoxTable = database.HasTable("ComboBox");
+    package->hasRemoveFileTable = database.HasTable("RemoveFile");
+    package->hasConditionTable = database.HasTable("Condition");
 
     enum { kAction = 1, kType, kSource, kTarget };
     return EachRow(
@@ -72,19 +74,50 @@ bool ReadPackage(Database& database, Package* package, std::string* problem) {
                database, "Property", "SELECT `Property`, `Value` FROM `Property`",
                [&](const Row& row) { package->properties[row.Text(1)] = row.Text(2); }, problem) &&
            EachRow(
-               database, "File", "SELECT `File` FROM `File`",
-               [&](const Row& row) { package->fileKeys.insert(row.Text(1)); }, problem) &&
+               database, "File", "SELECT `File`, `Component_`, `FileName` FROM `File`",
+               [&](const Row& row) {
+                   package->files[row.Text(1)] = {row.Text(2), row.Text(3)};
+               },
+               problem) &&
+           EachRow(
+               database, "Component", "SELECT `Component`, `Directory_` FROM `Component`",
+               [&](const Row& row) { package->componentDirectories[row.Text(1)] = row.Text(2); },
+               problem) &&
+           EachRow(
+               database, "Directory",
+               "SELECT `Directory`, `Directory_Parent`, `DefaultDir` FROM `Directory`",
+               [&](const Row& row) {
+                   package->directories[row.Text(1)] = {row.Text(2), row.Text(3)};
+               },
+               problem) &&
+           EachRow(
+               database, "Feature", "SELECT `Feature`, `Level` FROM `Feature`",
+               [&](const Row& row) { package->features[row.Text(1)] = row.Integer(2).value_or(0); },
+               problem) &&
+           EachRow(
+               database, "Condition", "SELECT `Feature_`, `Level`, `Condition` FROM `Condition`",
+               [&](const Row& row) {
+                   package->conditions.push_back(
+                       {row.Text(1), row.Integer(2).value_or(0), row.Text(3)});
+               },
+               problem) &&
            ReadBinaries(database, package, problem) &&
            EachRow(
                database, "ServiceInstall", "SELECT `Name` FROM `ServiceInstall`",
                [&](const Row& row) { package->serviceInstallNames.push_back(row.Text(1)); },
                problem) &&
            EachRow(
-               database, "RemoveFile", "SELECT `FileName` FROM `RemoveFile`",
-               [&](const Row& row) { package->removeFileNames.push_back(row.Text(1)); }, problem) &&
+               database, "RemoveFile", "SELECT `FileKey`, `FileName` FROM `RemoveFile`",
+               [&](const Row& row) {
+                   package->removeFileKeys.insert(row.Text(1));
+                   package->removeFileNames.push_back(row.Text(2));
+               },
+               problem) &&
            EachRow(
-               database, "Upgrade", "SELECT `ActionProperty` FROM `Upgrade`",
-               [&](const Row& row) { package->upgradeActionProperties.push_back(row.Text(1)); },
+               database, "Upgrade", "SELECT `ActionProperty`, `Attributes` FROM `Upgrade`",
+               [&](const Row& row) {
+                   package->upgrades.push_back({row.Text(1), row.Integer(2).value_or(0)});
+               },
                problem);
 }
 
