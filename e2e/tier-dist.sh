@@ -105,18 +105,23 @@ if grep -qx '<!-- source only: not in the release archive -->' README.md \
 else
     bad "the archive's README is not README.md without its source-only part"
 fi
-# What an author cannot follow from the archive: pattern | what it is. The
-# markers of generated parts (HTML comments, which no reader sees) aside.
-while IFS='|' read -r pattern what; do
-    if grep -nE -- "$pattern" "$readme" | grep -vE '^[0-9]+:<!-- .* -->$' >"$WORK/readme-names.txt"; then
+# What an author cannot follow from the archive: pattern @ what it is. The
+# markers of generated parts (HTML comments, which no reader sees) aside. A
+# pattern grep cannot read fails the case.
+while IFS='@' read -r pattern what; do
+    grep -nE -- "$pattern" "$readme" >"$WORK/readme-lines.txt"
+    found=$?
+    if [ $found -gt 1 ]; then
+        bad "grep cannot read the pattern for $what: $pattern"
+    elif grep -vE '^[0-9]+:<!-- .* -->$' "$WORK/readme-lines.txt" >"$WORK/readme-names.txt"; then
         bad "the archive's README names $what, which the archive does not hold:"$'\n'"$(cat "$WORK/readme-names.txt")"
     else
         ok
     fi
 done <<'EOF'
-\./run\b|the project's front door
-(^|[^A-Za-z0-9_.$/-])(build|dist|e2e|tools|common|setup|drivers|platform|tests|fuzz|cmake)/|a folder of the repository
-MAINTAINING\.md|the maintainers' guide
+\./run\b@the project's front door
+(^|[^A-Za-z0-9_.$/-])(build|dist|e2e|tools|common|setup|drivers|platform|tests|fuzz|cmake)/@a folder of the repository
+MAINTAINING\.md@the maintainers' guide
 EOF
 # Every path of the archive that the README names (in backquotes, or below
 # $VANTOR, the walkthrough's name for the unpacked archive), $ARCH as either

@@ -124,19 +124,27 @@ UINT Recall(MSIHANDLE installation) {
     return ERROR_SUCCESS;
 }
 
+// The products this installation replaces. False, after one line
+// "<undone>: the Upgrade table cannot be read (error N)", when the package's
+// Upgrade table cannot be read.
+bool ReadReplaced(MSIHANDLE installation, MSIHANDLE database, const char* undone,
+                  std::vector<std::string>* replaced) {
+    UINT queried = ERROR_SUCCESS;
+    *replaced = ReplacedProducts(installation, database, PropertyText(installation, "ProductCode"),
+                                 &queried);
+    if (queried == ERROR_SUCCESS)
+        return true;
+    LogFailure(installation, std::string(undone) + ": the Upgrade table cannot be read", queried);
+    return false;
+}
+
 // ---------------------------------------------------------------- CarryOverChoices
 
 UINT CarryOver(MSIHANDLE installation) {
     MsiHandle database(MsiGetActiveDatabase(installation));
-    const std::string own = PropertyText(installation, "ProductCode");
-    UINT queried = ERROR_SUCCESS;
-    const std::vector<std::string> replaced =
-        ReplacedProducts(installation, database.get(), own, &queried);
-    if (queried != ERROR_SUCCESS) {
-        LogFailure(installation, "Choices not carried over: the Upgrade table cannot be read",
-                   queried);
+    std::vector<std::string> replaced;
+    if (!ReadReplaced(installation, database.get(), "Choices not carried over", &replaced))
         return ERROR_SUCCESS;
-    }
     if (replaced.empty()) {
         Log(installation, "Choices not carried over: no older product is being replaced");
         return ERROR_SUCCESS;
@@ -207,16 +215,10 @@ UINT CarryOver(MSIHANDLE installation) {
 
 UINT ClearReplaced(MSIHANDLE installation) {
     MsiHandle database(MsiGetActiveDatabase(installation));
-    const std::string own = PropertyText(installation, "ProductCode");
-    UINT queried = ERROR_SUCCESS;
-    const std::vector<std::string> replaced =
-        ReplacedProducts(installation, database.get(), own, &queried);
-    if (queried != ERROR_SUCCESS) {
-        LogFailure(installation,
-                   "Caches of replaced products not looked at: the Upgrade table cannot be read",
-                   queried);
+    std::vector<std::string> replaced;
+    if (!ReadReplaced(installation, database.get(), "Caches of replaced products not looked at",
+                      &replaced))
         return ERROR_SUCCESS;
-    }
     int lines = 0;
     for (const std::string& code : replaced) {
         const LONG opened = OpenCacheKey(code);
