@@ -136,9 +136,21 @@ UINT RunDriverPackageInstaller(MSIHANDLE installation, bool removal, LPCSTR argu
     // with a blank ("C:\Program Files\...") would otherwise let the platform
     // try "C:\Program.exe" first. It runs in its own folder, where the INF
     // names of the removals lead to the package's own files.
-    const BOOL started = CreateProcessA(tool.c_str(), commandLine.get(), nullptr, nullptr, FALSE, 0,
-                                        nullptr, folder.c_str(), &startup, &process);
-    const DWORD error = GetLastError();
+    const auto start = [&] {
+        return CreateProcessA(tool.c_str(), commandLine.get(), nullptr, nullptr, FALSE, 0, nullptr,
+                              folder.c_str(), &startup, &process);
+    };
+    BOOL started = start();
+    DWORD error = GetLastError();
+    // The platform's internal error is its own trouble with a new process
+    // (Wine answers it now and then when the process ends in its start-up).
+    // The file is still held as checked, so a second start is as safe as the
+    // first; one try more, and a line for the first.
+    if (!started && error == ERROR_INTERNAL_ERROR) {
+        LogFailure(installation, tool + " could not be started, tried once more", error);
+        started = start();
+        error = GetLastError();
+    }
     held.reset(); // the process has its own hold on its image now
     if (!started) {
         LogFailure(installation, tool + " could not be started", error);

@@ -613,6 +613,44 @@ TEST_F(DriverPackageTest, ToolThatCannotStart) {
     }
 }
 
+// The platform's internal error (1359) gets one more start, with the file
+// still held as checked; any other failure, or a second 1359, ends the action.
+TEST_F(DriverPackageTest, OneMoreStartAfterThePlatformsInternalError) {
+    const std::string retried = " could not be started, tried once more (error 1359)";
+    struct Case {
+        const char* what;
+        int nth; // of the CreateProcessA calls to fail, 0 for all
+        DWORD error;
+        UINT result;
+        std::vector<std::string> log; // after the command line; " ..." follows the tool's path
+        std::size_t starts;
+    } cases[] = {
+        {"once", 1, 1359, 0, {retried, kReturned + "0x0"}, 2},
+        {"twice", 0, 1359, 1603, {retried, " could not be started (error 1359)"}, 2},
+        {"another error", 0, ERROR_ACCESS_DENIED, 1603, {" could not be started (error 5)"}, 1},
+    };
+    for (const Case& c : cases) {
+        Fresh();
+        std::vector<std::string> log{kCalling + tool + " /SA /A /D /SW"};
+        for (const std::string& line : c.log)
+            log.push_back(line[0] == ' ' ? "VantorCustomAction: " + tool + line : line);
+        // Before each start, another program tries to delete the tool.
+        std::vector<DWORD> deletes;
+        std::function<void()> probe = [&] {
+            deletes.push_back(DeleteFileA(tool.c_str()) ? DWORD(ERROR_SUCCESS) : GetLastError());
+            host::BeforeCall("CreateProcessA", probe);
+        };
+        host::BeforeCall("CreateProcessA", probe);
+        host::FailCall("CreateProcessA", c.nth, c.error);
+
+        EXPECT_EQ(DIFxInstall(session), c.result) << c.what;
+        EXPECT_EQ(host::LogLines(), log) << c.what;
+        EXPECT_EQ(deletes, std::vector<DWORD>(c.starts, ERROR_SHARING_VIOLATION))
+            << c.what << ": the tool is held as checked until the last start";
+        EXPECT_EQ(host::Launches().size(), c.result == 0 ? 1u : 0u) << c.what;
+    }
+}
+
 TEST_F(DriverPackageTest, WaitOrExitCodeFailures) {
     for (const char* api : {"WaitForSingleObject", "GetExitCodeProcess"}) {
         host::ClearFaults();
