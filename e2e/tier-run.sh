@@ -82,9 +82,9 @@ done <<<"$CASES"
 
 # ---- a fresh machine: every program that ./run, the CMake files, the tiers,
 # the scripts they run and the README's walkthrough call by name is in
-# ./run's PACKAGES table, or comes with every Debian system (an essential
-# package, or one of priority "required"), as this machine's package
-# database knows them.
+# ./run's PROGRAMS table, under a package that its PACKAGES installs, or
+# comes with every Debian system (an essential package, or one of priority
+# "required"), as this machine's package database knows them.
 PROGRAMS=$ROOT/e2e/lib/programs.py
 
 # OWNER[program]: the installed package that holds the program in a system
@@ -138,15 +138,19 @@ brings() {
 base_system() { dpkg-query -W -f='${Essential} ${Priority}\n' "$1" 2>/dev/null | grep -Eq '^yes |required$'; }
 
 # fresh_machine_problems TREE: one line per program that TREE's scripts call
-# and neither TREE/run's PACKAGES table nor the base system installs, or that
-# the table lists under a package that does not bring it here; each names
-# the program and where it is called.
+# and neither TREE/run's PROGRAMS table nor the base system installs, or that
+# the table lists under a package that PACKAGES does not install or that does
+# not bring it here; each names the program and where it is called.
 fresh_machine_problems() {
-    local table program where package holder
+    local table installed program where package holder
     local -A verdict=()
-    table=$(awk '/^PACKAGES=\($/ { on = 1; next } on && /^\)$/ { exit }
-                 on { sub(/#.*/, ""); gsub(/"/, ""); if (NF) print }' "$1/run")
-    [ -n "$table" ] || { echo "$1/run has no PACKAGES table"; return; }
+    # PROGRAMS as "package program..." a line; PACKAGES a package a line.
+    table=$(awk '/^PROGRAMS=\($/ { on = 1; next } on && /^\)$/ { exit }
+                 on { sub(/#.*/, ""); gsub(/"/, ""); sub(/:/, ""); if (NF) print }' "$1/run")
+    installed=$(awk '/^PACKAGES=\($/ { on = 1; next } on && /^\)$/ { exit }
+                     on { sub(/#.*/, ""); for (i = 1; i <= NF; i++) print $i }' "$1/run")
+    [ -n "$table" ] || { echo "$1/run has no PROGRAMS table"; return; }
+    [ -n "$installed" ] || { echo "$1/run has no PACKAGES table"; return; }
     python3 "$PROGRAMS" "$1" >"$SCRATCH/calls.txt" 2>&1 || { echo "programs.py: $(cat "$SCRATCH/calls.txt")"; return; }
     # shellcheck disable=SC2046 # one argument per program
     owners $(cut -f1 "$SCRATCH/calls.txt" | sort -u)
@@ -154,15 +158,17 @@ fresh_machine_problems() {
         package=$(awk -v p="$program" '{ for (i = 2; i <= NF; i++) if ($i == p) { print $1; exit } }' <<<"$table")
         holder=${OWNER[$program]}
         verdict[$program]=
-        if [ -n "$package" ]; then
+        if [ -n "$package" ] && ! grep -qxF -- "$package" <<<"$installed"; then
+            verdict[$program]="listed under $package in ./run's PROGRAMS, but PACKAGES does not install $package"
+        elif [ -n "$package" ]; then
             [ -z "$holder" ] || brings "$package" "$holder" ||
-                verdict[$program]="listed under $package in ./run's PACKAGES, but $holder holds it"
+                verdict[$program]="listed under $package in ./run's PROGRAMS, but $holder holds it"
         elif [ "$program" = sudo ]; then
             : # ./run's way to root for a user who is not root: it cannot install that itself
         elif [ -z "$holder" ]; then
-            verdict[$program]="not in ./run's PACKAGES, and no package of this machine holds it"
+            verdict[$program]="not in ./run's PROGRAMS, and no package of this machine holds it"
         elif ! base_system "$holder"; then
-            verdict[$program]="not in ./run's PACKAGES, and $holder is not part of every Debian system"
+            verdict[$program]="not in ./run's PROGRAMS, and $holder is not part of every Debian system"
         fi
     done
     while IFS=$'\t' read -r program where; do
@@ -237,10 +243,11 @@ run_case scan_row
 # name | the tier's line | sed on ./run | a problem it must report (none: nothing)
 FRESH_CASES="\
 a program of the table|wixl -a x64 x.wxs && git log||
-a compiler cache the setup does not install|CCACHE_DISABLE=1 ccache gcc -c x.c||^ccache \(e2e/tier-x\.sh:1\): not in \./run's PACKAGES
-a compiler launcher the setup does not install|export CMAKE_CXX_COMPILER_LAUNCHER=\${CMAKE_CXX_COMPILER_LAUNCHER:-ccache}||^ccache \(e2e/tier-x\.sh:1\): not in \./run's PACKAGES
-a program whose package is not in the table|pgrep -f wine|/\"procps /d|^pgrep \(e2e/tier-x\.sh:1\): not in \./run's PACKAGES, and procps is not part of every Debian system$
-a program listed under another package|msiinfo tables x.msi|s/\"msitools  *msiinfo msibuild\"/\"msitools msibuild\"/; s/\"wixl  *wixl\"/\"wixl wixl msiinfo\"/|^msiinfo \(e2e/tier-x\.sh:1\): listed under wixl in \./run's PACKAGES, but msitools holds it$"
+a compiler cache the setup does not install|CCACHE_DISABLE=1 ccache gcc -c x.c||^ccache \(e2e/tier-x\.sh:1\): not in \./run's PROGRAMS
+a compiler launcher the setup does not install|export CMAKE_CXX_COMPILER_LAUNCHER=\${CMAKE_CXX_COMPILER_LAUNCHER:-ccache}||^ccache \(e2e/tier-x\.sh:1\): not in \./run's PROGRAMS
+a program whose package is not in the table|pgrep -f wine|/\"procps: /d; s/ procps / /|^pgrep \(e2e/tier-x\.sh:1\): not in \./run's PROGRAMS, and procps is not part of every Debian system$
+a program whose package the setup does not install|pgrep -f wine|s/ procps / /|^pgrep \(e2e/tier-x\.sh:1\): listed under procps in \./run's PROGRAMS, but PACKAGES does not install procps$
+a program listed under another package|msiinfo tables x.msi|s/\"msitools: msiinfo msibuild\"/\"msitools: msibuild\"/; s/\"wixl: wixl\"/\"wixl: wixl msiinfo\"/|^msiinfo \(e2e/tier-x\.sh:1\): listed under wixl in \./run's PROGRAMS, but msitools holds it$"
 fresh_row() {
     local name tier edit want dir problems
     IFS='|' read -r name tier edit want <<<"$ROW"

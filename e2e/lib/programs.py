@@ -15,9 +15,9 @@ calls.
 A call is a word in command position that names a program through the
 search path, or the program of a setting that names one to run (CC=,
 CXX=, a compiler or compiler launcher for CMake, also as an expansion's
-default: ${CMAKE_C_COMPILER_LAUNCHER:-ccache}): not a shell keyword or builtin, not a function the scripts
-define, not an assignment, not a path ("./x", "/usr/bin/x") and not an
-expansion ("$WINE"). Words after env, nice, timeout, xargs, exec, nohup,
+default: ${CC:-clang}): not a shell keyword or builtin, not a function
+the scripts define, not an assignment, not a path ("./x", "/usr/bin/x")
+and not an expansion ("$WINE"). Words after env, nice, timeout, xargs, exec, nohup,
 sudo and as_root (./run's way to root) are in command position again;
 "command -v NAME" only asks. Comments, quoted text, the patterns of case,
 the tests of [[ ]] and (( )), and here-document bodies are not calls;
@@ -55,7 +55,7 @@ RUNNERS = {
 RUNNER_LEADING_ARGUMENTS = {"timeout": 1}
 ASSIGNMENT = re.compile(r"^[A-Za-z_][A-Za-z0-9_]*(\[[^]]*\])?\+?=")
 # A setting that names a program to run: CC=clang, a compiler or compiler
-# launcher given to CMake (-DCMAKE_C_COMPILER_LAUNCHER=ccache, or exported),
+# launcher given to CMake (-DCMAKE_CXX_COMPILER=clang++, or exported),
 # also as the default of an expansion (${CC:-clang}).
 PROGRAM_SETTING = re.compile(
     r"^(?:-D)?(?:[A-Z_]*_COMPILER(?:_LAUNCHER)?|CC|CXX)(?::[A-Z]+)?=[\"']?"
